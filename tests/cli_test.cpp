@@ -1,0 +1,302 @@
+// The upgrade-info executable, run as its users run it: each case in a fresh
+// directory, checking every byte written, the messages and the exit status.
+//
+//   cli_tests --tool=PATH [--launcher="WORDS"] [gtest options]
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "scratch_directory.h"
+#include "tool_process.h"
+#include "upgrade_info_format.h"
+
+namespace upgrade_info::testing {
+namespace {
+
+tool_command tool;
+
+constexpr int FAILURE = 255;
+constexpr const char* DEFAULT_OUTPUT = "upgrade_info_7db780a713a4.txt";
+
+// The upgrade-info file for `content` (which holds no zero byte), with its
+// checksum from zlib rather than from the code under test.
+std::string wrapped(std::string_view content) {
+  const std::string covered = std::string(MAGIC_LINE) + std::string(content);
+  const uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(covered.data()),
+                            covered.size());
+  return "CRC:" + std::to_string(crc) + "\n" + covered;
+}
+
+std::string random_text(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> byte(1, 255);
+  std::string text(size, '\0');
+  for (char& c : text) {
+    c = static_cast<char>(byte(random));
+  }
+  return text;
+}
+
+bool runs_natively() { return tool.launcher.empty(); }
+bool is_windows_build() { return tool.executable.ends_with(".exe"); }
+
+class upgrade_info_tool : public ::testing::Test {
+ protected:
+  run_result run(const std::vector<std::string>& args,
+                 run_options options = {}) {
+    options.directory = dir.path();
+    return tool_process(tool, args, options).wait();
+  }
+
+  static void expect_success(const run_result& result) {
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "");
+  }
+
+  static void expect_failure(const run_result& result,
+                             std::string_view message) {
+    EXPECT_EQ(result.status, FAILURE);
+    EXPECT_EQ(result.err, message);
+    EXPECT_EQ(result.out, "");
+  }
+
+  scratch_directory dir;
+};
+
+TEST_F(upgrade_info_tool, writes_the_reference_files_exactly) {
+  struct reference {
+    std::string input;
+    std::string checksum_line;
+    std::size_t size;
+  };
+  const reference references[] = {
+      {"abc", "CRC:1378533533\n", 67},
+      {"hello\n", "CRC:2499468743\n", 70},
+      {std::string("\0abc", 4), "CRC:3497001744\n", 64},
+  };
+  for (const reference& ref : references) {
+    SCOPED_TRACE(ref.checksum_line);
+    dir.write("in.txt", ref.input);
+    expect_success(run({"in.txt", "out.txt"}));
+    const std::string content = ref.input.substr(0, ref.input.find('\0'));
+    EXPECT_EQ(dir.read("out.txt"),
+              ref.checksum_line + std::string(MAGIC_LINE) + content);
+    EXPECT_EQ(std::filesystem::file_size(dir / "out.txt"), ref.size);
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "out.txt"}));
+  }
+}
+
+TEST_F(upgrade_info_tool, content_ends_before_the_first_zero_byte) {
+  dir.write("in.txt", std::string("line one\nline\0two\0three", 24));
+  expect_success(run({"in.txt", "out.txt"}));
+  EXPECT_EQ(dir.read("out.txt"), wrapped("line one\nline"));
+}
+
+TEST_F(upgrade_info_tool,
+       wrong_argument_count_prints_usage_and_touches_nothing) {
+  dir.write("in.txt", "text");
+  const std::vector<std::string> wrong_counts[] = {
+      {}, {"in.txt", "out.txt", "extra"}, {"in.txt", "a", "b", "c"}};
+  for (const auto& args : wrong_counts) {
+    run_options options;
+    options.program_name = "my-upgrade-info";
+    const run_result result = run(args, options);
+    EXPECT_EQ(result.status, FAILURE);
+    if (runs_natively()) {
+      EXPECT_EQ(result.err, "Usage: my-upgrade-info <input> [output]\n");
+    } else {
+      EXPECT_TRUE(result.err.starts_with("Usage: ")) << result.err;
+      EXPECT_TRUE(result.err.ends_with(" <input> [output]\n")) << result.err;
+    }
+    EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.txt"});
+  }
+}
+
+TEST_F(upgrade_info_tool,
+       default_output_is_made_or_replaced_in_working_directory) {
+  dir.write("in.txt", "first");
+  expect_success(run({"in.txt"}));
+  EXPECT_EQ(dir.read(DEFAULT_OUTPUT), wrapped("first"));
+
+  dir.write("in.txt", "second");
+  expect_success(run({"in.txt"}));
+  EXPECT_EQ(dir.read(DEFAULT_OUTPUT), wrapped("second"));
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"in.txt", DEFAULT_OUTPUT}));
+}
+
+TEST_F(upgrade_info_tool, empty_input_is_refused_and_output_left_untouched) {
+  dir.write("empty.txt", "");
+  expect_failure(run({"empty.txt", "new.txt"}), "Input file is empty.\n");
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{"empty.txt"});
+
+  dir.write("old.txt", "previous contents");
+  expect_failure(run({"empty.txt", "old.txt"}), "Input file is empty.\n");
+  EXPECT_EQ(dir.read("old.txt"), "previous contents");
+
+  run_options from_pipe;
+  from_pipe.stdin_bytes = "";
+  expect_failure(run({"-", "old.txt"}, from_pipe), "Input file is empty.\n");
+  EXPECT_EQ(dir.read("old.txt"), "previous contents");
+}
+
+TEST_F(upgrade_info_tool, same_file_as_input_and_output_is_wrapped_in_place) {
+  dir.write("notes.txt", "release notes\n");
+  expect_success(run({"notes.txt", "notes.txt"}));
+  EXPECT_EQ(dir.read("notes.txt"), wrapped("release notes\n"));
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{"notes.txt"});
+}
+
+TEST_F(upgrade_info_tool, dash_names_the_standard_streams) {
+  dir.write("-", "a file named dash\n");
+  dir.write("in.txt", "from a file\n");
+
+  const run_result to_stdout = run({"in.txt", "-"});
+  EXPECT_EQ(to_stdout.status, 0);
+  EXPECT_EQ(to_stdout.err, "");
+  EXPECT_EQ(to_stdout.out, wrapped("from a file\n"));
+
+  run_options redirected;
+  redirected.stdin_file = dir / "in.txt";
+  expect_success(run({"-", "out.txt"}, redirected));
+  EXPECT_EQ(dir.read("out.txt"), wrapped("from a file\n"));
+
+  expect_success(run({"./-", "out.txt"}));
+  EXPECT_EQ(dir.read("out.txt"), wrapped("a file named dash\n"));
+  EXPECT_EQ(dir.read("-"), "a file named dash\n");
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"-", "in.txt", "out.txt"}));
+}
+
+TEST_F(upgrade_info_tool,
+       standard_input_that_cannot_be_measured_is_read_to_its_end) {
+  const std::string text = random_text(300000, 1);  // beyond a pipe's buffer
+  run_options from_pipe;
+  from_pipe.stdin_bytes = text;
+  expect_success(run({"-", "out.txt"}, from_pipe));
+  EXPECT_EQ(dir.read("out.txt"), wrapped(text));
+}
+
+TEST_F(upgrade_info_tool, other_names_beginning_with_a_dash_are_paths) {
+  dir.write("--", "two dashes\n");
+  expect_success(run({"--", "-x"}));
+  EXPECT_EQ(dir.read("-x"), wrapped("two dashes\n"));
+
+  expect_success(run({"--", " -"}));
+  EXPECT_EQ(dir.read(" -"), wrapped("two dashes\n"));
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{" -", "--", "-x"}));
+}
+
+TEST_F(upgrade_info_tool, streams_that_cannot_be_opened_are_reported) {
+  expect_failure(run({"missing.txt", "out.txt"}),
+                 "Failed opening 'missing.txt' to read.\n");
+  expect_failure(run({"", "out.txt"}), "Failed opening '' to read.\n");
+  EXPECT_TRUE(dir.listing().empty());
+
+  dir.write("in.txt", "text");
+  std::filesystem::create_directory(dir / "folder");
+  expect_failure(run({"in.txt", "no/such/out.txt"}),
+                 "Failed opening 'no/such/out.txt' to write.\n");
+  expect_failure(run({"in.txt", "folder"}),
+                 "Failed opening 'folder' to write.\n");
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"folder", "in.txt"}));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "folder"));
+}
+
+TEST_F(upgrade_info_tool, input_larger_than_a_thread_stack_is_wrapped) {
+  const std::string text = random_text(12 << 20, 2);
+  dir.write("big.txt", text);
+  expect_success(run({"big.txt", "out.txt"}));
+  EXPECT_EQ(dir.read("out.txt"), wrapped(text));
+}
+
+TEST_F(upgrade_info_tool,
+       input_that_reports_no_size_but_has_content_is_wrapped) {
+  if (is_windows_build()) {
+    GTEST_SKIP() << "/proc is a Linux file system";
+  }
+  std::ifstream version("/proc/version", std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(version),
+                         std::istreambuf_iterator<char>()};
+  ASSERT_FALSE(text.empty());
+  ASSERT_EQ(std::filesystem::file_size("/proc/version"), 0u);
+  expect_success(run({"/proc/version", "out.txt"}));
+  EXPECT_EQ(dir.read("out.txt"), wrapped(text));
+}
+
+TEST_F(upgrade_info_tool, read_errors_are_reported_and_nothing_is_written) {
+  if (is_windows_build()) {
+    GTEST_SKIP() << "these inputs fail to read only on Linux";
+  }
+  dir.write("old.txt", "previous contents");
+  // Reading a process's own memory at offset 0 fails with EIO; a directory
+  // opens but fails with EISDIR, after reporting the largest size there is.
+  expect_failure(run({"/proc/self/mem", "old.txt"}),
+                 "Failed reading '/proc/self/mem'.\n");
+  std::filesystem::create_directory(dir / "folder");
+  expect_failure(run({"folder", "old.txt"}), "Failed reading 'folder'.\n");
+  expect_failure(run({"folder", "new.txt"}), "Failed reading 'folder'.\n");
+  EXPECT_EQ(dir.read("old.txt"), "previous contents");
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"folder", "old.txt"}));
+}
+
+TEST_F(upgrade_info_tool, input_too_large_for_memory_is_refused) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit";
+#endif
+  if (!runs_natively()) {
+    GTEST_SKIP() << "the limit would bind the launcher too";
+  }
+  dir.write("old.txt", "previous contents");
+  { std::ofstream huge(dir / "huge.txt"); }
+  std::filesystem::resize_file(dir / "huge.txt", std::uintmax_t{1} << 30);
+  run_options limited;
+  limited.address_space_limit = std::uint64_t{256} << 20;
+  expect_failure(run({"huge.txt", "old.txt"}, limited),
+                 "Input file is too large.\n");
+  EXPECT_EQ(dir.read("old.txt"), "previous contents");
+}
+
+TEST_F(upgrade_info_tool, write_failures_are_reported) {
+  // A small file fails only when the stream is flushed or closed; a large
+  // one already in the block writes.
+  for (const std::string& text : {std::string("abc"), random_text(20000, 3)}) {
+    SCOPED_TRACE(text.size());
+    dir.write("in.txt", text);
+
+    run_options full_disk;
+    full_disk.stdout_file = "/dev/full";
+    expect_failure(run({"in.txt", "-"}, full_disk), "Failed writing '-'.\n");
+
+    run_options limited;
+    limited.file_size_limit = 40;
+    limited.ignore_file_size_signal = true;
+    expect_failure(run({"in.txt", "out.txt"}, limited),
+                   "Failed writing 'out.txt'.\n");
+  }
+}
+
+}  // namespace
+}  // namespace upgrade_info::testing
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  upgrade_info::testing::tool =
+      upgrade_info::testing::tool_command_from(argc, argv);
+  if (upgrade_info::testing::tool.executable.empty()) {
+    std::fprintf(stderr, "usage: %s --tool=PATH [--launcher=WORDS]\n", argv[0]);
+    return 2;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  return RUN_ALL_TESTS();
+}

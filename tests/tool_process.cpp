@@ -1,0 +1,199 @@
+#include "tool_process.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+namespace upgrade_info::testing {
+
+namespace {
+
+std::vector<std::string> words_of(const std::string& text) {
+  std::istringstream stream(text);
+  return {std::istream_iterator<std::string>(stream),
+          std::istream_iterator<std::string>()};
+}
+
+// Standard output and error are captured in files of their own, outside the
+// directory the test inspects.
+const std::filesystem::path& capture_directory() {
+  static const std::filesystem::path directory = [] {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "upgrade-info-capture-XXXXXX")
+            .string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("cannot make a capture directory");
+    }
+    std::atexit([] { std::filesystem::remove_all(capture_directory()); });
+    return std::filesystem::path(pattern);
+  }();
+  return directory;
+}
+
+// A sanitized tool announces each allocation its allocator refuses, which
+// the tool itself handles; the announcement is no message of the tool's.
+std::string without_sanitizer_notes(std::string err) {
+#if defined(__SANITIZE_ADDRESS__)
+  const std::regex refused(
+      "==[0-9]+==WARNING: AddressSanitizer failed to allocate [^\n]*\n");
+  err = std::regex_replace(err, refused, "");
+#endif
+  return err;
+}
+
+std::string contents_of(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file),
+          std::istreambuf_iterator<char>()};
+}
+
+// Runs in the child between fork and exec, so it calls only what is safe
+// there and ends with _exit on any failure.
+[[noreturn]] void become_tool(const run_options& options, const char* file,
+                              const std::vector<char*>& argv, int stdin_fd,
+                              const char* out_path, const char* err_path) {
+  const int out =
+      open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err =
+      open(err_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (chdir(options.directory.c_str()) != 0 || stdin_fd < 0 || out < 0 ||
+      err < 0 || dup2(stdin_fd, 0) < 0 || dup2(out, 1) < 0 ||
+      dup2(err, 2) < 0) {
+    _exit(125);
+  }
+  std::signal(SIGPIPE, SIG_DFL);
+  std::signal(SIGXFSZ, options.ignore_file_size_signal ? SIG_IGN : SIG_DFL);
+  if (options.file_size_limit) {
+    const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  if (options.address_space_limit) {
+    const rlimit limit{*options.address_space_limit,
+                       *options.address_space_limit};
+    setrlimit(RLIMIT_AS, &limit);
+  }
+  execvp(file, argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+tool_command tool_command_from(int argc, char** argv) {
+  tool_command tool;
+  if (const char* executable = std::getenv("UPGRADE_INFO_TOOL")) {
+    tool.executable = executable;
+  }
+  if (const char* launcher = std::getenv("UPGRADE_INFO_LAUNCHER")) {
+    tool.launcher = words_of(launcher);
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg.starts_with("--tool=")) {
+      tool.executable = arg.substr(7);
+    } else if (arg.starts_with("--launcher=")) {
+      tool.launcher = words_of(std::string(arg.substr(11)));
+    }
+  }
+  if (!tool.executable.empty()) {
+    tool.executable = std::filesystem::absolute(tool.executable).string();
+  }
+  return tool;
+}
+
+tool_process::tool_process(const tool_command& tool,
+                           const std::vector<std::string>& args,
+                           const run_options& options) {
+  static std::atomic<int> runs{0};
+  const std::string run = std::to_string(runs++);
+  out_path_ = capture_directory() / ("out" + run);
+  err_path_ = capture_directory() / ("err" + run);
+  const std::filesystem::path stdout_path =
+      options.stdout_file.value_or(out_path_);
+
+  std::vector<std::string> words = tool.launcher;
+  const bool named = tool.launcher.empty() && options.program_name;
+  words.push_back(named ? *options.program_name : tool.executable);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+  // With a program name of its own, argv[0] no longer names the file.
+  const std::string file = named ? tool.executable : words.front();
+
+  int pipe_fds[2] = {-1, -1};
+  // Close-on-exec, so that the tool holds no write end and sees the end of
+  // its input when the test closes its own.
+  if (options.stdin_bytes && pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    throw std::runtime_error("cannot make a pipe");
+  }
+  const int stdin_fd =
+      options.stdin_bytes
+          ? pipe_fds[0]
+          : open(options.stdin_file.value_or("/dev/null").c_str(),
+                 O_RDONLY | O_CLOEXEC);
+  pid_ = fork();
+  if (pid_ == 0) {
+    become_tool(options, file.c_str(), argv, stdin_fd, stdout_path.c_str(),
+                err_path_.c_str());
+  }
+  if (stdin_fd >= 0) {
+    close(stdin_fd);
+  }
+  if (pid_ < 0) {
+    throw std::runtime_error("cannot fork");
+  }
+  if (options.stdin_bytes) {
+    const std::string& bytes = *options.stdin_bytes;
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t n =
+          write(pipe_fds[1], bytes.data() + sent, bytes.size() - sent);
+      if (n <= 0) {
+        break;  // the tool stopped reading; its result tells the rest
+      }
+      sent += static_cast<std::size_t>(n);
+    }
+    close(pipe_fds[1]);
+  }
+}
+
+tool_process::~tool_process() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+run_result tool_process::wait() {
+  int raw = 0;
+  while (waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  run_result result;
+  if (WIFEXITED(raw)) {
+    result.status = WEXITSTATUS(raw);
+  } else if (WIFSIGNALED(raw)) {
+    result.signal = WTERMSIG(raw);
+  }
+  result.out = contents_of(out_path_);
+  result.err = without_sanitizer_notes(contents_of(err_path_));
+  std::filesystem::remove(out_path_);
+  std::filesystem::remove(err_path_);
+  return result;
+}
+
+}  // namespace upgrade_info::testing

@@ -1,0 +1,68 @@
+#ifndef UPGRADE_INFO_TESTS_TOOL_PROCESS_H_
+#define UPGRADE_INFO_TESTS_TOOL_PROCESS_H_
+
+// Runs an executable under test as its users do: in a working directory of
+// the test's choosing, with real standard streams and an exit status.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace upgrade_info::testing {
+
+// The executable under test, and the words put before it when it runs under
+// a launcher (an emulator such as "wine" or "qemu-aarch64 -cpu max").
+struct tool_command {
+  std::vector<std::string> launcher;
+  std::string executable;
+};
+
+// Parses "--tool=PATH" and "--launcher=WORDS" out of `argv`, falling back on
+// the environment variables UPGRADE_INFO_TOOL and UPGRADE_INFO_LAUNCHER.
+tool_command tool_command_from(int argc, char** argv);
+
+struct run_options {
+  std::filesystem::path directory;
+  std::optional<std::string> stdin_bytes;  // through a pipe
+  std::optional<std::filesystem::path> stdin_file;
+  // Where standard output goes; captured into run_result::out when absent.
+  std::optional<std::filesystem::path> stdout_file;
+  // The first element of the argument vector, when not the executable's path.
+  std::optional<std::string> program_name;
+  std::optional<std::uint64_t> file_size_limit;
+  std::optional<std::uint64_t> address_space_limit;
+  bool ignore_file_size_signal = false;
+};
+
+struct run_result {
+  int status = -1;  // the exit status, -1 when ended by a signal
+  int signal = 0;   // the signal that ended it, or 0
+  std::string out;  // standard output, when captured
+  std::string err;  // standard error
+};
+
+// A started process; wait() collects it.
+class tool_process {
+ public:
+  tool_process(const tool_command& tool, const std::vector<std::string>& args,
+               const run_options& options);
+  tool_process(const tool_process&) = delete;
+  tool_process& operator=(const tool_process&) = delete;
+  ~tool_process();
+
+  pid_t pid() const { return pid_; }
+  run_result wait();
+
+ private:
+  pid_t pid_ = -1;
+  std::filesystem::path out_path_;
+  std::filesystem::path err_path_;
+};
+
+}  // namespace upgrade_info::testing
+
+#endif  // UPGRADE_INFO_TESTS_TOOL_PROCESS_H_
