@@ -6,6 +6,7 @@
 #include "exit_status.h"
 #include "input_reader.h"
 #include "named_stream.h"
+#include "output_file.h"
 #include "upgrade_info_format.h"
 
 namespace {
@@ -52,9 +53,9 @@ int main(int argc, char* argv[]) {
   const std::span<const unsigned char> content = content_of(input.bytes());
   const std::uint32_t checksum = upgrade_info_checksum(content);
 
-  std::FILE* output_stream = stream_open_by_name(output_name, true);
-  const bool written = write_upgrade_info(output_stream, checksum, content);
-  if (!stream_release(output_stream) || !written) {
+  output_file output(output_name);
+  if (!write_upgrade_info(output.stream(), checksum, content) ||
+      !output.commit()) {
     std::fprintf(stderr, "Failed writing '%s'.\n", output_name);
     return FAILURE_STATUS;
   }

@@ -1,77 +1,19 @@
 // The upgrade-info executable, run as its users run it: each case in a fresh
 // directory, checking every byte written, the messages and the exit status.
-//
-//   cli_tests --tool=PATH [--launcher="WORDS"] [gtest options]
 
-#include <gtest/gtest.h>
-#include <zlib.h>
-
-#include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "scratch_directory.h"
-#include "tool_process.h"
+#include "tool_fixture.h"
 #include "upgrade_info_format.h"
 
 namespace upgrade_info::testing {
 namespace {
 
-tool_command tool;
-
-constexpr int FAILURE = 255;
 constexpr const char* DEFAULT_OUTPUT = "upgrade_info_7db780a713a4.txt";
-
-// The upgrade-info file for `content` (which holds no zero byte), with its
-// checksum from zlib rather than from the code under test.
-std::string wrapped(std::string_view content) {
-  const std::string covered = std::string(MAGIC_LINE) + std::string(content);
-  const uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(covered.data()),
-                            covered.size());
-  return "CRC:" + std::to_string(crc) + "\n" + covered;
-}
-
-std::string random_text(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::uniform_int_distribution<int> byte(1, 255);
-  std::string text(size, '\0');
-  for (char& c : text) {
-    c = static_cast<char>(byte(random));
-  }
-  return text;
-}
-
-bool runs_natively() { return tool.launcher.empty(); }
-bool is_windows_build() { return tool.executable.ends_with(".exe"); }
-
-class upgrade_info_tool : public ::testing::Test {
- protected:
-  run_result run(const std::vector<std::string>& args,
-                 run_options options = {}) {
-    options.directory = dir.path();
-    return tool_process(tool, args, options).wait();
-  }
-
-  static void expect_success(const run_result& result) {
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, "");
-  }
-
-  static void expect_failure(const run_result& result,
-                             std::string_view message) {
-    EXPECT_EQ(result.status, FAILURE);
-    EXPECT_EQ(result.err, message);
-    EXPECT_EQ(result.out, "");
-  }
-
-  scratch_directory dir;
-};
 
 TEST_F(upgrade_info_tool, writes_the_reference_files_exactly) {
   struct reference {
@@ -280,7 +222,6 @@ TEST_F(upgrade_info_tool, write_failures_are_reported) {
 
     run_options limited;
     limited.file_size_limit = 40;
-    limited.ignore_file_size_signal = true;
     expect_failure(run({"in.txt", "out.txt"}, limited),
                    "Failed writing 'out.txt'.\n");
   }
@@ -288,15 +229,3 @@ TEST_F(upgrade_info_tool, write_failures_are_reported) {
 
 }  // namespace
 }  // namespace upgrade_info::testing
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  upgrade_info::testing::tool =
-      upgrade_info::testing::tool_command_from(argc, argv);
-  if (upgrade_info::testing::tool.executable.empty()) {
-    std::fprintf(stderr, "usage: %s --tool=PATH [--launcher=WORDS]\n", argv[0]);
-    return 2;
-  }
-  std::signal(SIGPIPE, SIG_IGN);
-  return RUN_ALL_TESTS();
-}

@@ -44,9 +44,10 @@ std::string scratch_directory::read(std::string_view name) const {
           std::istreambuf_iterator<char>()};
 }
 
-std::vector<std::string> scratch_directory::listing() const {
+std::vector<std::string> scratch_directory::listing_of(
+    const std::filesystem::path& path) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(path)) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());

@@ -25,7 +25,8 @@ class scratch_directory {
   void write(std::string_view name, std::string_view bytes) const;
   std::string read(std::string_view name) const;
   // The names of the entries, sorted.
-  std::vector<std::string> listing() const;
+  std::vector<std::string> listing() const { return listing_of(path_); }
+  static std::vector<std::string> listing_of(const std::filesystem::path& path);
 
  private:
   std::filesystem::path path_;

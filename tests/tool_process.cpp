@@ -1,6 +1,7 @@
 #include "tool_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -59,10 +60,23 @@ std::string contents_of(const std::filesystem::path& path) {
           std::istreambuf_iterator<char>()};
 }
 
+void set_variable(std::vector<std::string>& environment, std::string_view name,
+                  const std::string& value) {
+  const std::string entry = std::string(name) + "=" + value;
+  for (std::string& variable : environment) {
+    if (variable.starts_with(std::string(name) + "=")) {
+      variable = entry;
+      return;
+    }
+  }
+  environment.push_back(entry);
+}
+
 // Runs in the child between fork and exec, so it calls only what is safe
 // there and ends with _exit on any failure.
 [[noreturn]] void become_tool(const run_options& options, const char* file,
-                              const std::vector<char*>& argv, int stdin_fd,
+                              const std::vector<char*>& argv,
+                              const std::vector<char*>& envp, int stdin_fd,
                               const char* out_path, const char* err_path) {
   const int out =
       open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -73,8 +87,11 @@ std::string contents_of(const std::filesystem::path& path) {
       dup2(err, 2) < 0) {
     _exit(125);
   }
-  std::signal(SIGPIPE, SIG_DFL);
-  std::signal(SIGXFSZ, options.ignore_file_size_signal ? SIG_IGN : SIG_DFL);
+  // Whatever started the tests may ignore some of these, and an ignored
+  // signal stays ignored across exec.
+  for (int signal : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) {
+    std::signal(signal, SIG_DFL);
+  }
   if (options.file_size_limit) {
     const rlimit limit{*options.file_size_limit, *options.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);
@@ -84,7 +101,14 @@ std::string contents_of(const std::filesystem::path& path) {
                        *options.address_space_limit};
     setrlimit(RLIMIT_AS, &limit);
   }
-  execvp(file, argv.data());
+  if (options.umask) {
+    umask(*options.umask);
+  }
+  if (options.as_nobody && (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 ||
+                            setuid(NOBODY) != 0)) {
+    _exit(125);
+  }
+  execvpe(file, argv.data(), envp.data());
   _exit(127);
 }
 
@@ -104,10 +128,14 @@ tool_command tool_command_from(int argc, char** argv) {
       tool.executable = arg.substr(7);
     } else if (arg.starts_with("--launcher=")) {
       tool.launcher = words_of(std::string(arg.substr(11)));
+    } else if (arg.starts_with("--fault-injection=")) {
+      tool.fault_injection = arg.substr(18);
     }
   }
-  if (!tool.executable.empty()) {
-    tool.executable = std::filesystem::absolute(tool.executable).string();
+  for (std::string* path : {&tool.executable, &tool.fault_injection}) {
+    if (!path->empty()) {
+      *path = std::filesystem::absolute(*path).string();
+    }
   }
   return tool;
 }
@@ -131,6 +159,26 @@ tool_process::tool_process(const tool_command& tool,
     argv.push_back(word.data());
   }
   argv.push_back(nullptr);
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    environment.emplace_back(*variable);
+  }
+  if (!options.faults.empty()) {
+    set_variable(environment, "LD_PRELOAD", tool.fault_injection);
+    // The sanitizers' runtime would otherwise insist on being loaded first.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    set_variable(
+        environment, "ASAN_OPTIONS",
+        std::string(sanitizer ? sanitizer : "") + ":verify_asan_link_order=0");
+    environment.insert(environment.end(), options.faults.begin(),
+                       options.faults.end());
+  }
+  std::vector<char*> envp;
+  for (std::string& variable : environment) {
+    envp.push_back(variable.data());
+  }
+  envp.push_back(nullptr);
+
   // With a program name of its own, argv[0] no longer names the file.
   const std::string file = named ? tool.executable : words.front();
 
@@ -147,8 +195,8 @@ tool_process::tool_process(const tool_command& tool,
                  O_RDONLY | O_CLOEXEC);
   pid_ = fork();
   if (pid_ == 0) {
-    become_tool(options, file.c_str(), argv, stdin_fd, stdout_path.c_str(),
-                err_path_.c_str());
+    become_tool(options, file.c_str(), argv, envp, stdin_fd,
+                stdout_path.c_str(), err_path_.c_str());
   }
   if (stdin_fd >= 0) {
     close(stdin_fd);

@@ -16,13 +16,16 @@ namespace upgrade_info::testing {
 
 // The executable under test, and the words put before it when it runs under
 // a launcher (an emulator such as "wine" or "qemu-aarch64 -cpu max").
+// The library that run_options::faults preloads, when it was built.
 struct tool_command {
   std::vector<std::string> launcher;
   std::string executable;
+  std::string fault_injection;
 };
 
-// Parses "--tool=PATH" and "--launcher=WORDS" out of `argv`, falling back on
-// the environment variables UPGRADE_INFO_TOOL and UPGRADE_INFO_LAUNCHER.
+// Parses "--tool=PATH", "--launcher=WORDS" and "--fault-injection=PATH" out
+// of `argv`, falling back on the environment variables UPGRADE_INFO_TOOL and
+// UPGRADE_INFO_LAUNCHER.
 tool_command tool_command_from(int argc, char** argv);
 
 struct run_options {
@@ -35,8 +38,15 @@ struct run_options {
   std::optional<std::string> program_name;
   std::optional<std::uint64_t> file_size_limit;
   std::optional<std::uint64_t> address_space_limit;
-  bool ignore_file_size_signal = false;
+  std::optional<mode_t> umask;
+  // Runs as the unprivileged user "nobody" (the test must run as root).
+  bool as_nobody = false;
+  // Variables of the fault-injection library ("FAULT_RENAME=18", ...); when
+  // present, the library is preloaded into the tool.
+  std::vector<std::string> faults;
 };
+
+inline constexpr uid_t NOBODY = 65534;
 
 struct run_result {
   int status = -1;  // the exit status, -1 when ended by a signal

@@ -1,0 +1,50 @@
+#ifndef UPGRADE_INFO_TESTS_TOOL_FIXTURE_H_
+#define UPGRADE_INFO_TESTS_TOOL_FIXTURE_H_
+
+// What the whole-program suites share: the tool under test, a fresh
+// directory for each case, and the expected bytes of an upgrade-info file.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scratch_directory.h"
+#include "tool_process.h"
+
+namespace upgrade_info::testing {
+
+// Set once from the command line before the tests run.
+extern tool_command tool;
+
+inline constexpr int FAILURE = 255;
+
+// The upgrade-info file for `content` (which holds no zero byte), with its
+// checksum from zlib rather than from the code under test.
+std::string wrapped(std::string_view content);
+
+// `size` random bytes, none of them zero.
+std::string random_text(std::size_t size, unsigned seed);
+
+bool runs_natively();
+bool is_windows_build();
+
+class upgrade_info_tool : public ::testing::Test {
+ protected:
+  run_result run(const std::vector<std::string>& args,
+                 run_options options = {}) const;
+  // Starts the tool and leaves it running, for a case that acts meanwhile.
+  tool_process start(const std::vector<std::string>& args,
+                     run_options options = {}) const;
+
+  static void expect_success(const run_result& result);
+  static void expect_failure(const run_result& result,
+                             std::string_view message);
+
+  scratch_directory dir;
+};
+
+}  // namespace upgrade_info::testing
+
+#endif  // UPGRADE_INFO_TESTS_TOOL_FIXTURE_H_
