@@ -49,13 +49,23 @@ void treat_file_size_limit_as_write_error() {}
 std::string final_target(const std::string& path) { return path; }
 
 destination inspect(const std::string& path) {
-  struct _stat64 status {};
-  if (_stat64(path.c_str(), &status) != 0) {
-    return errno == ENOENT ? destination::missing : destination::other;
+  // Opening for no access at all tells a disk file from a device such as
+  // NUL or CON, a pipe, or a directory (which fails to open this way).
+  const HANDLE file = CreateFileA(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? destination::missing
+                                                  : destination::other;
   }
-  return (status.st_mode & _S_IFMT) == _S_IFREG && _access(path.c_str(), 2) == 0
-             ? destination::writable_file
-             : destination::other;
+  const DWORD type = GetFileType(file);
+  CloseHandle(file);
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const bool writable =
+      attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+  return type == FILE_TYPE_DISK && writable ? destination::writable_file
+                                            : destination::other;
 }
 
 std::FILE* create_temporary(const std::string& path, const std::string&) {
