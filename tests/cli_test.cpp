@@ -13,8 +13,6 @@
 namespace upgrade_info::testing {
 namespace {
 
-constexpr const char* DEFAULT_OUTPUT = "upgrade_info_7db780a713a4.txt";
-
 TEST_F(upgrade_info_tool, writes_the_reference_files_exactly) {
   struct reference {
     std::string input;
@@ -58,7 +56,9 @@ TEST_F(upgrade_info_tool,
       EXPECT_EQ(result.err, "Usage: my-upgrade-info <input> [output]\n");
     } else {
       EXPECT_TRUE(result.err.starts_with("Usage: ")) << result.err;
-      EXPECT_TRUE(result.err.ends_with(" <input> [output]\n")) << result.err;
+      EXPECT_TRUE(
+          result.err.ends_with(as_on_standard_stream(" <input> [output]\n")))
+          << result.err;
     }
     EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.txt"});
   }
@@ -106,7 +106,7 @@ TEST_F(upgrade_info_tool, dash_names_the_standard_streams) {
   const run_result to_stdout = run({"in.txt", "-"});
   EXPECT_EQ(to_stdout.status, 0);
   EXPECT_EQ(to_stdout.err, "");
-  EXPECT_EQ(to_stdout.out, wrapped("from a file\n"));
+  EXPECT_EQ(to_stdout.out, as_on_standard_stream(wrapped("from a file\n")));
 
   run_options redirected;
   redirected.stdin_file = dir / "in.txt";
@@ -220,10 +220,14 @@ TEST_F(upgrade_info_tool, write_failures_are_reported) {
     full_disk.stdout_file = "/dev/full";
     expect_failure(run({"in.txt", "-"}, full_disk), "Failed writing '-'.\n");
 
-    run_options limited;
-    limited.file_size_limit = 40;
-    expect_failure(run({"in.txt", "out.txt"}, limited),
-                   "Failed writing 'out.txt'.\n");
+    // Under wine a write cut short by the file-size limit is reported as
+    // whole, so no Windows program there can see it.
+    if (!is_windows_build()) {
+      run_options limited;
+      limited.file_size_limit = 40;
+      expect_failure(run({"in.txt", "out.txt"}, limited),
+                     "Failed writing 'out.txt'.\n");
+    }
   }
 }
 

@@ -26,11 +26,10 @@ fs::perms permissions_of(const fs::path& path) {
 
 class output_replacement : public upgrade_info_tool {
  protected:
-  void SetUp() override {
-    if (is_windows_build()) {
-      GTEST_SKIP() << "the faults are injected through Linux";
-    }
-  }
+  // Faults are injected by preloading a library into the tool, which a
+  // launcher would take for itself.
+  static bool can_inject_faults() { return runs_natively(); }
+  static bool has_posix_files() { return !is_windows_build(); }
 
   // Waits until something new appears in the directory (the temporary file).
   bool wait_for_entry_beyond(std::size_t count) const {
@@ -42,6 +41,9 @@ class output_replacement : public upgrade_info_tool {
 };
 
 TEST_F(output_replacement, file_size_limit_leaves_every_destination_as_it_was) {
+  if (is_windows_build()) {
+    GTEST_SKIP() << "wine reports a write cut short by the limit as whole";
+  }
   // The small input fails when the stream is closed, the large one in a
   // block write. The tool itself must ignore the limit's signal.
   for (const std::size_t size : {std::size_t{60}, std::size_t{1} << 20}) {
@@ -63,6 +65,9 @@ TEST_F(output_replacement, file_size_limit_leaves_every_destination_as_it_was) {
 
 TEST_F(output_replacement,
        failed_close_or_rename_leaves_destination_as_it_was) {
+  if (!can_inject_faults()) {
+    GTEST_SKIP() << "needs fault injection";
+  }
   dir.write("in.txt", "new text\n");
   dir.write("old.txt", "previous contents");
   const std::string concerned = "FAULT_PATH=" + dir.path().string();
@@ -85,6 +90,9 @@ TEST_F(output_replacement,
 }
 
 TEST_F(output_replacement, destination_beyond_a_rename_is_written_in_place) {
+  if (!can_inject_faults()) {
+    GTEST_SKIP() << "needs fault injection";
+  }
   dir.write("in.txt", "new text\n");
   dir.write("old.txt", "previous contents");
   run_options cross_device;
@@ -96,8 +104,8 @@ TEST_F(output_replacement, destination_beyond_a_rename_is_written_in_place) {
 }
 
 TEST_F(output_replacement, termination_signal_removes_the_temporary_file) {
-  if (!runs_natively()) {
-    GTEST_SKIP() << "the signal would reach the launcher";
+  if (!can_inject_faults()) {
+    GTEST_SKIP() << "needs fault injection";
   }
   dir.write("in.txt", "new text\n");
   dir.write("old.txt", "previous contents");
@@ -119,6 +127,9 @@ TEST_F(output_replacement, termination_signal_removes_the_temporary_file) {
 
 TEST_F(output_replacement,
        new_file_gets_the_permissions_that_the_umask_allows) {
+  if (!has_posix_files()) {
+    GTEST_SKIP() << "POSIX permissions";
+  }
   dir.write("in.txt", "text");
   for (const auto& [mask, expected] : {std::pair{mode_t{022}, fs::perms{0644}},
                                        {mode_t{077}, fs::perms{0600}},
@@ -132,6 +143,9 @@ TEST_F(output_replacement,
 }
 
 TEST_F(output_replacement, existing_file_keeps_its_permissions_and_owner) {
+  if (!has_posix_files()) {
+    GTEST_SKIP() << "POSIX permissions";
+  }
   dir.write("in.txt", "text");
   dir.write("out.txt", "previous contents");
   fs::permissions(dir / "out.txt", fs::perms{0640});
@@ -149,6 +163,9 @@ TEST_F(output_replacement, existing_file_keeps_its_permissions_and_owner) {
 }
 
 TEST_F(output_replacement, symbolic_link_keeps_pointing_at_the_replaced_file) {
+  if (!has_posix_files()) {
+    GTEST_SKIP() << "POSIX links";
+  }
   dir.write("in.txt", "text");
   fs::create_directory(dir / "real");
   dir.write("real/target.txt", "previous contents");
@@ -166,6 +183,9 @@ TEST_F(output_replacement, symbolic_link_keeps_pointing_at_the_replaced_file) {
 }
 
 TEST_F(output_replacement, devices_and_fifos_are_written_directly) {
+  if (!has_posix_files()) {
+    GTEST_SKIP() << "POSIX devices and FIFOs";
+  }
   dir.write("in.txt", "text");
   expect_success(run({"in.txt", "/dev/null"}));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));

@@ -24,7 +24,20 @@ std::string random_text(std::size_t size, unsigned seed) {
   std::uniform_int_distribution<int> byte(1, 255);
   std::string text(size, '\0');
   for (char& c : text) {
-    c = static_cast<char>(byte(random));
+    do {
+      c = static_cast<char>(byte(random));
+    } while (c == '\r' || c == '\x1A');
+  }
+  return text;
+}
+
+std::string as_on_standard_stream(std::string_view bytes) {
+  std::string text;
+  for (const char c : bytes) {
+    if (c == '\n' && is_windows_build()) {
+      text += '\r';
+    }
+    text += c;
   }
   return text;
 }
@@ -52,7 +65,7 @@ void upgrade_info_tool::expect_success(const run_result& result) {
 void upgrade_info_tool::expect_failure(const run_result& result,
                                        std::string_view message) {
   EXPECT_EQ(result.status, FAILURE);
-  EXPECT_EQ(result.err, message);
+  EXPECT_EQ(result.err, as_on_standard_stream(message));
   EXPECT_EQ(result.out, "");
 }
 

@@ -19,13 +19,20 @@ namespace upgrade_info::testing {
 extern tool_command tool;
 
 inline constexpr int FAILURE = 255;
+inline constexpr const char* DEFAULT_OUTPUT = "upgrade_info_7db780a713a4.txt";
 
 // The upgrade-info file for `content` (which holds no zero byte), with its
 // checksum from zlib rather than from the code under test.
 std::string wrapped(std::string_view content);
 
-// `size` random bytes, none of them zero.
+// `size` random bytes, none of them zero, a carriage return or a Ctrl-Z, so
+// that every platform's text mode reads them unchanged.
 std::string random_text(std::size_t size, unsigned seed);
+
+// `bytes` as they arrive through standard output or standard error, which
+// are text streams on Windows: there each line feed becomes a carriage
+// return and a line feed.
+std::string as_on_standard_stream(std::string_view bytes);
 
 bool runs_natively();
 bool is_windows_build();

@@ -16,6 +16,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace upgrade_info::testing {
 
@@ -130,9 +131,12 @@ tool_command tool_command_from(int argc, char** argv) {
       tool.launcher = words_of(std::string(arg.substr(11)));
     } else if (arg.starts_with("--fault-injection=")) {
       tool.fault_injection = arg.substr(18);
+    } else if (arg.starts_with("--file-holder=")) {
+      tool.file_holder = arg.substr(14);
     }
   }
-  for (std::string* path : {&tool.executable, &tool.fault_injection}) {
+  for (std::string* path :
+       {&tool.executable, &tool.fault_injection, &tool.file_holder}) {
     if (!path->empty()) {
       *path = std::filesystem::absolute(*path).string();
     }
@@ -218,6 +222,11 @@ tool_process::tool_process(const tool_command& tool,
     close(pipe_fds[1]);
   }
 }
+
+tool_process::tool_process(tool_process&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      out_path_(std::move(other.out_path_)),
+      err_path_(std::move(other.err_path_)) {}
 
 tool_process::~tool_process() {
   if (pid_ > 0) {

@@ -16,16 +16,19 @@ namespace upgrade_info::testing {
 
 // The executable under test, and the words put before it when it runs under
 // a launcher (an emulator such as "wine" or "qemu-aarch64 -cpu max").
-// The library that run_options::faults preloads, when it was built.
+// With them, the helpers built for the same platform, where there are any:
+// the library that run_options::faults preloads (Linux), and hold_file
+// (Windows).
 struct tool_command {
   std::vector<std::string> launcher;
   std::string executable;
   std::string fault_injection;
+  std::string file_holder;
 };
 
-// Parses "--tool=PATH", "--launcher=WORDS" and "--fault-injection=PATH" out
-// of `argv`, falling back on the environment variables UPGRADE_INFO_TOOL and
-// UPGRADE_INFO_LAUNCHER.
+// Parses "--tool=PATH", "--launcher=WORDS", "--fault-injection=PATH" and
+// "--file-holder=PATH" out of `argv`, falling back on the environment
+// variables UPGRADE_INFO_TOOL and UPGRADE_INFO_LAUNCHER.
 tool_command tool_command_from(int argc, char** argv);
 
 struct run_options {
@@ -60,8 +63,8 @@ class tool_process {
  public:
   tool_process(const tool_command& tool, const std::vector<std::string>& args,
                const run_options& options);
-  tool_process(const tool_process&) = delete;
-  tool_process& operator=(const tool_process&) = delete;
+  tool_process(tool_process&& other) noexcept;
+  tool_process& operator=(tool_process&&) = delete;
   ~tool_process();
 
   pid_t pid() const { return pid_; }
