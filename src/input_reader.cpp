@@ -2,6 +2,11 @@
 
 #include <cstdint>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace upgrade_info {
 
 namespace {
@@ -24,6 +29,26 @@ std::int64_t measure_then_rewind(std::FILE* stream) {
   return size;
 }
 
+// Fresh memory costs a page fault per page when first written; for inputs
+// of hundreds of megabytes those faults take longer than the rest of the
+// run. Huge pages make it one fault per 2 MiB.
+void prefer_huge_pages(unsigned char* block, std::size_t size) {
+#ifdef __linux__
+  constexpr std::size_t WORTH_IT = std::size_t{4} << 20;
+  if (size >= WORTH_IT) {
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin =
+        (reinterpret_cast<std::uintptr_t>(block) + page - 1) & ~(page - 1);
+    const auto end =
+        (reinterpret_cast<std::uintptr_t>(block) + size) & ~(page - 1);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+#else
+  (void)block;
+  (void)size;
+#endif
+}
+
 bool resize_block(input_contents& input, std::size_t capacity) {
   void* resized = std::realloc(input.data.get(), capacity);
   if (resized == nullptr) {
@@ -31,6 +56,7 @@ bool resize_block(input_contents& input, std::size_t capacity) {
   }
   input.data.release();
   input.data.reset(static_cast<unsigned char*>(resized));
+  prefer_huge_pages(input.data.get(), capacity);
   return true;
 }
 

@@ -7,6 +7,7 @@
 //   FAULT_RENAME=<errno> rename onto a file concerned fails with that error
 //                        and renames nothing
 //   FAULT_WRITE_HANG=1   writing to a file concerned waits for a signal
+//   FAULT_PROBE=<path>   creates <path> when loaded, to show that it was
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -56,6 +57,12 @@ void hang_if_asked(int fd) {
     for (;;) {
       pause();
     }
+  }
+}
+
+[[gnu::constructor]] void announce_loading() {
+  if (const char* path = std::getenv("FAULT_PROBE")) {
+    close(open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
   }
 }
 

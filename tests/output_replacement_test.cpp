@@ -27,8 +27,21 @@ fs::perms permissions_of(const fs::path& path) {
 class output_replacement : public upgrade_info_tool {
  protected:
   // Faults are injected by preloading a library into the tool, which a
-  // launcher would take for itself.
-  static bool can_inject_faults() { return runs_natively(); }
+  // launcher would take for itself and a statically linked tool ignores.
+  bool can_inject_faults() const {
+    static const bool preloads = [this] {
+      if (!runs_natively()) {
+        return false;
+      }
+      run_options probe;
+      probe.faults = {"FAULT_PROBE=" + (dir / "probe").string()};
+      run({}, probe);
+      const bool loaded = std::filesystem::exists(dir / "probe");
+      std::filesystem::remove(dir / "probe");
+      return loaded;
+    }();
+    return preloads;
+  }
   static bool has_posix_files() { return !is_windows_build(); }
 
   // Waits until something new appears in the directory (the temporary file).
@@ -66,7 +79,7 @@ TEST_F(output_replacement, file_size_limit_leaves_every_destination_as_it_was) {
 TEST_F(output_replacement,
        failed_close_or_rename_leaves_destination_as_it_was) {
   if (!can_inject_faults()) {
-    GTEST_SKIP() << "needs fault injection";
+    GTEST_SKIP() << "needs a tool that a library can be preloaded into";
   }
   dir.write("in.txt", "new text\n");
   dir.write("old.txt", "previous contents");
@@ -91,7 +104,7 @@ TEST_F(output_replacement,
 
 TEST_F(output_replacement, destination_beyond_a_rename_is_written_in_place) {
   if (!can_inject_faults()) {
-    GTEST_SKIP() << "needs fault injection";
+    GTEST_SKIP() << "needs a tool that a library can be preloaded into";
   }
   dir.write("in.txt", "new text\n");
   dir.write("old.txt", "previous contents");
@@ -105,7 +118,7 @@ TEST_F(output_replacement, destination_beyond_a_rename_is_written_in_place) {
 
 TEST_F(output_replacement, termination_signal_removes_the_temporary_file) {
   if (!can_inject_faults()) {
-    GTEST_SKIP() << "needs fault injection";
+    GTEST_SKIP() << "needs a tool that a library can be preloaded into";
   }
   dir.write("in.txt", "new text\n");
   dir.write("old.txt", "previous contents");
