@@ -7,11 +7,15 @@
 
 namespace upgrade_info {
 
-std::FILE* stream_open_by_name(const char* name, bool for_writing) {
+std::FILE* stream_try_open_by_name(const char* name, bool for_writing) {
   if (std::strcmp(name, "-") == 0) {
     return for_writing ? stdout : stdin;
   }
-  std::FILE* stream = std::fopen(name, for_writing ? "wb" : "r");
+  return std::fopen(name, for_writing ? "wb" : "r");
+}
+
+std::FILE* stream_open_by_name(const char* name, bool for_writing) {
+  std::FILE* stream = stream_try_open_by_name(name, for_writing);
   if (stream == nullptr) {
     std::fprintf(stderr, "Failed opening '%s' to %s.\n", name,
                  for_writing ? "write" : "read");

@@ -12,6 +12,10 @@ namespace upgrade_info {
 // ends the process with FAILURE_STATUS.
 std::FILE* stream_open_by_name(const char* name, bool for_writing);
 
+// As stream_open_by_name, but returns nullptr when the path cannot be
+// opened, for a caller that reports the failure itself.
+std::FILE* stream_try_open_by_name(const char* name, bool for_writing);
+
 // Releases a stream from stream_open_by_name. Standard input and standard
 // output stay open; standard output is flushed. Returns false when anything
 // written to the stream failed to reach its destination, including on close.

@@ -1,14 +1,18 @@
 #include "upgrade_info_format.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "crc32.h"
 
 namespace upgrade_info {
 
 namespace {
+
+constexpr std::string_view CHECKSUM_PREFIX = "CRC:";
 
 const unsigned char* bytes_of(std::string_view text) {
   return reinterpret_cast<const unsigned char*>(text.data());
@@ -45,7 +49,81 @@ std::uint32_t upgrade_info_checksum(std::span<const unsigned char> content) {
 }
 
 std::string checksum_line(std::uint32_t checksum) {
-  return "CRC:" + std::to_string(checksum) + "\n";
+  return std::string(CHECKSUM_PREFIX) + std::to_string(checksum) + "\n";
+}
+
+namespace {
+
+// The checksum line at the start of `file`: its value and its length, or a
+// length of 0 when there is none.
+std::pair<std::uint32_t, std::size_t> checksum_line_of(
+    std::span<const unsigned char> file) {
+  constexpr std::size_t MOST_DIGITS = 10;
+  if (file.size() < CHECKSUM_PREFIX.size() ||
+      !std::equal(CHECKSUM_PREFIX.begin(), CHECKSUM_PREFIX.end(),
+                  file.begin())) {
+    return {0, 0};
+  }
+  std::uint64_t value = 0;
+  std::size_t at = CHECKSUM_PREFIX.size();
+  for (; at < file.size() && file[at] >= '0' && file[at] <= '9'; ++at) {
+    if (at - CHECKSUM_PREFIX.size() == MOST_DIGITS) {
+      return {0, 0};
+    }
+    value = value * 10 + (file[at] - '0');
+  }
+  const std::size_t digits = at - CHECKSUM_PREFIX.size();
+  const bool leading_zero = digits > 1 && file[CHECKSUM_PREFIX.size()] == '0';
+  if (digits == 0 || leading_zero || value > UINT32_MAX || at == file.size() ||
+      file[at] != '\n') {
+    return {0, 0};
+  }
+  return {static_cast<std::uint32_t>(value), at + 1};
+}
+
+}  // namespace
+
+parsed_upgrade_info parse_upgrade_info(std::span<const unsigned char> file) {
+  parsed_upgrade_info parsed;
+  const auto [checksum, line_length] = checksum_line_of(file);
+  if (line_length == 0) {
+    parsed.result = verdict::bad_checksum_line;
+    return parsed;
+  }
+  parsed.checksum = checksum;
+  const std::span<const unsigned char> rest = file.subspan(line_length);
+  if (rest.size() < MAGIC_LINE.size() ||
+      !std::equal(MAGIC_LINE.begin(), MAGIC_LINE.end(), rest.begin())) {
+    parsed.result = verdict::no_magic_line;
+    return parsed;
+  }
+  const std::span<const unsigned char> content =
+      rest.subspan(MAGIC_LINE.size());
+  if (upgrade_info_checksum(content) != checksum) {
+    parsed.result = verdict::checksum_mismatch;
+  } else if (content_of(content).size() != content.size()) {
+    parsed.result = verdict::zero_in_content;
+  } else {
+    parsed.result = verdict::verified;
+    parsed.content = content;
+  }
+  return parsed;
+}
+
+std::string_view verdict_reason(verdict result) {
+  switch (result) {
+    case verdict::bad_checksum_line:
+      return "bad checksum line";
+    case verdict::no_magic_line:
+      return "no magic line";
+    case verdict::checksum_mismatch:
+      return "checksum mismatch";
+    case verdict::zero_in_content:
+      return "zero byte in content";
+    case verdict::verified:
+      break;
+  }
+  return "verified";
 }
 
 bool write_upgrade_info(std::FILE* output, std::uint32_t checksum,

@@ -31,6 +31,28 @@ std::uint32_t upgrade_info_checksum(std::span<const unsigned char> content);
 // "CRC:", `checksum` in unsigned decimal without leading zeros, a line feed.
 std::string checksum_line(std::uint32_t checksum);
 
+// What a file holds, judged against the format: whether it is exactly what
+// the tool writes, and if so its checksum and content.
+enum class verdict {
+  verified,
+  bad_checksum_line,  // not "CRC:", 1 to 10 digits (no leading zero, at
+                      // most 4294967295) and a line feed
+  no_magic_line,      // MAGIC_LINE does not follow the checksum line
+  checksum_mismatch,  // the checksum of magic line and content differs
+  zero_in_content,    // the content holds a zero byte, which the tool cuts
+};
+
+struct parsed_upgrade_info {
+  verdict result = verdict::bad_checksum_line;
+  std::uint32_t checksum = 0;
+  std::span<const unsigned char> content;  // when verified
+};
+
+parsed_upgrade_info parse_upgrade_info(std::span<const unsigned char> file);
+
+// A few words for a verdict other than verified, as "checksum mismatch".
+std::string_view verdict_reason(verdict result);
+
 // Writes the three pieces to `output`, each in one call. Returns false when
 // a write came up short; the stream's own flush and close are the caller's.
 bool write_upgrade_info(std::FILE* output, std::uint32_t checksum,

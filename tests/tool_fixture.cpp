@@ -50,6 +50,14 @@ run_result upgrade_info_tool::run(const std::vector<std::string>& args,
   return start(args, std::move(options)).wait();
 }
 
+run_result upgrade_info_tool::run_checker(const std::vector<std::string>& args,
+                                          run_options options) const {
+  tool_command checker = tool;
+  checker.executable = tool.checker;
+  options.directory = dir.path();
+  return tool_process(checker, args, options).wait();
+}
+
 tool_process upgrade_info_tool::start(const std::vector<std::string>& args,
                                       run_options options) const {
   options.directory = dir.path();
@@ -77,8 +85,8 @@ int main(int argc, char** argv) {
       upgrade_info::testing::tool_command_from(argc, argv);
   if (upgrade_info::testing::tool.executable.empty()) {
     std::fprintf(stderr,
-                 "usage: %s --tool=PATH [--launcher=WORDS] "
-                 "[--fault-injection=PATH]\n",
+                 "usage: %s --tool=PATH --checker=PATH [--launcher=WORDS] "
+                 "[--fault-injection=PATH] [--file-holder=PATH]\n",
                  argv[0]);
     return 2;
   }

@@ -41,6 +41,8 @@ class upgrade_info_tool : public ::testing::Test {
  protected:
   run_result run(const std::vector<std::string>& args,
                  run_options options = {}) const;
+  run_result run_checker(const std::vector<std::string>& args,
+                         run_options options = {}) const;
   // Starts the tool and leaves it running, for a case that acts meanwhile.
   tool_process start(const std::vector<std::string>& args,
                      run_options options = {}) const;

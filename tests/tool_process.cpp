@@ -120,6 +120,9 @@ tool_command tool_command_from(int argc, char** argv) {
   if (const char* executable = std::getenv("UPGRADE_INFO_TOOL")) {
     tool.executable = executable;
   }
+  if (const char* checker = std::getenv("UPGRADE_INFO_CHECKER")) {
+    tool.checker = checker;
+  }
   if (const char* launcher = std::getenv("UPGRADE_INFO_LAUNCHER")) {
     tool.launcher = words_of(launcher);
   }
@@ -127,6 +130,8 @@ tool_command tool_command_from(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if (arg.starts_with("--tool=")) {
       tool.executable = arg.substr(7);
+    } else if (arg.starts_with("--checker=")) {
+      tool.checker = arg.substr(10);
     } else if (arg.starts_with("--launcher=")) {
       tool.launcher = words_of(std::string(arg.substr(11)));
     } else if (arg.starts_with("--fault-injection=")) {
@@ -135,8 +140,8 @@ tool_command tool_command_from(int argc, char** argv) {
       tool.file_holder = arg.substr(14);
     }
   }
-  for (std::string* path :
-       {&tool.executable, &tool.fault_injection, &tool.file_holder}) {
+  for (std::string* path : {&tool.executable, &tool.checker,
+                            &tool.fault_injection, &tool.file_holder}) {
     if (!path->empty()) {
       *path = std::filesystem::absolute(*path).string();
     }

@@ -19,16 +19,19 @@ namespace upgrade_info::testing {
 // With them, the helpers built for the same platform, where there are any:
 // the library that run_options::faults preloads (Linux), and hold_file
 // (Windows).
+// The checker is run the same way.
 struct tool_command {
   std::vector<std::string> launcher;
   std::string executable;
+  std::string checker;
   std::string fault_injection;
   std::string file_holder;
 };
 
-// Parses "--tool=PATH", "--launcher=WORDS", "--fault-injection=PATH" and
-// "--file-holder=PATH" out of `argv`, falling back on the environment
-// variables UPGRADE_INFO_TOOL and UPGRADE_INFO_LAUNCHER.
+// Parses "--tool=PATH", "--checker=PATH", "--launcher=WORDS",
+// "--fault-injection=PATH" and "--file-holder=PATH" out of `argv`, falling
+// back on the environment variables UPGRADE_INFO_TOOL, UPGRADE_INFO_CHECKER
+// and UPGRADE_INFO_LAUNCHER.
 tool_command tool_command_from(int argc, char** argv);
 
 struct run_options {

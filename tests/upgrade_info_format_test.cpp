@@ -35,5 +35,55 @@ TEST(upgrade_info_format, content_stops_at_the_first_zero_byte) {
   EXPECT_EQ(text_of(content_of({})), "");
 }
 
+std::string wrap(std::string_view content) {
+  return checksum_line(upgrade_info_checksum(bytes_of(content))) +
+         std::string(MAGIC_LINE) + std::string(content);
+}
+
+TEST(upgrade_info_format, parse_accepts_what_is_written_and_finds_content) {
+  for (const std::string_view content : {"", "a", "line\r\nmore\n"}) {
+    const std::string file = wrap(content);
+    const parsed_upgrade_info parsed = parse_upgrade_info(bytes_of(file));
+    ASSERT_EQ(parsed.result, verdict::verified) << file;
+    EXPECT_EQ(text_of(parsed.content), content);
+    EXPECT_EQ(parsed.checksum, upgrade_info_checksum(bytes_of(content)));
+  }
+}
+
+TEST(upgrade_info_format, parse_rejects_every_departure_from_the_format) {
+  using namespace std::string_literals;
+  const std::string good = wrap("text");
+  const std::string magic(MAGIC_LINE);
+  std::string flipped = good;
+  flipped.back() ^= 1;
+  const struct {
+    std::string file;
+    verdict expected;
+  } cases[] = {
+      {"", verdict::bad_checksum_line},
+      {"CRC:", verdict::bad_checksum_line},
+      {"CRC:\n" + magic, verdict::bad_checksum_line},
+      {"crc:1\n" + magic, verdict::bad_checksum_line},
+      {"CRC:+1\n" + magic, verdict::bad_checksum_line},
+      {"CRC:01\n" + magic, verdict::bad_checksum_line},
+      {"CRC:4294967296\n" + magic, verdict::bad_checksum_line},
+      {"CRC:12345678901\n" + magic, verdict::bad_checksum_line},
+      {"CRC:1\r\n" + magic, verdict::bad_checksum_line},
+      {"CRC:1 \n" + magic, verdict::bad_checksum_line},
+      {"CRC:3497001744\n", verdict::no_magic_line},
+      {"CRC:3497001744\n" + magic.substr(0, 48), verdict::no_magic_line},
+      {"CRC:3497001744\n" + magic, verdict::verified},
+      {"CRC:0\n" + magic, verdict::checksum_mismatch},
+      {"CRC:4294967295\n" + magic, verdict::checksum_mismatch},
+      {flipped, verdict::checksum_mismatch},
+      {good.substr(0, good.size() - 1), verdict::checksum_mismatch},
+      {wrap("a\0b"s), verdict::zero_in_content},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse_upgrade_info(bytes_of(c.file)).result, c.expected)
+        << c.file;
+  }
+}
+
 }  // namespace
 }  // namespace upgrade_info

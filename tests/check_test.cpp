@@ -1,0 +1,142 @@
+// upgrade-info-check, run as its users run it: on files the tool wrote, on
+// files tampered with, with each option, from files and standard input.
+
+#include <string>
+#include <vector>
+
+#include "tool_fixture.h"
+#include "upgrade_info_format.h"
+
+namespace upgrade_info::testing {
+namespace {
+
+class checker : public upgrade_info_tool {
+ protected:
+  // Wraps `input` with the tool into `name`.
+  void wrap(const std::string& input, const std::string& name) {
+    dir.write("input", input);
+    expect_success(run({"input", name}));
+  }
+
+  static void expect_report(const run_result& result, int status,
+                            std::string_view out, std::string_view err) {
+    EXPECT_EQ(result.status, status);
+    EXPECT_EQ(result.out, as_on_standard_stream(out));
+    EXPECT_EQ(result.err, as_on_standard_stream(err));
+  }
+};
+
+TEST_F(checker, verifies_and_extracts_whatever_the_tool_wrote) {
+  const std::string contents[] = {"", "x", random_text(300, 7),
+                                  random_text(16 << 20, 8)};
+  for (const std::string& content : contents) {
+    SCOPED_TRACE(content.size());
+    // An empty content comes from an input whose first byte is zero.
+    wrap(content.empty() ? std::string(1, '\0') : content, "named.ui");
+    run_options to_stdout;
+    to_stdout.stdout_file = dir / "redirected.ui";
+    EXPECT_EQ(run({"input", "-"}, to_stdout).status, 0);
+
+    expect_report(run_checker({"named.ui", "redirected.ui"}), 0,
+                  "named.ui: OK\nredirected.ui: OK\n", "");
+    expect_report(run_checker({"--extract", "named.ui"}), 0, content, "");
+    expect_report(run_checker({"-x", "redirected.ui"}), 0, content, "");
+  }
+}
+
+TEST_F(checker, reports_each_tampered_file_with_its_reason) {
+  wrap("release notes\n", "good.ui");
+  const std::string good = dir.read("good.ui");
+  const std::size_t line_end = good.find('\n') + 1;
+  const std::string line = good.substr(0, line_end);
+  const std::string magic(MAGIC_LINE);
+  const std::string content = good.substr(line_end + magic.size());
+  std::string flipped = good;
+  flipped[good.size() - 3] ^= 0x20;
+  std::string digit = good;  // the last digit, so the value stays in range
+  char& last_digit = digit[line_end - 2];
+  last_digit = last_digit == '9' ? '1' : static_cast<char>(last_digit + 1);
+  std::string altered = good;
+  altered[line_end + 20] = 'X';
+
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"good.ui", good},
+      {"flipped.ui", flipped},
+      {"digit.ui", digit},
+      {"leading-zero.ui", "CRC:0" + good.substr(4)},
+      {"too-big.ui", "CRC:4294967296\n" + magic + content},
+      {"no-magic.ui", line + content},
+      {"altered-magic.ui", altered},
+      {"truncated.ui", good.substr(0, good.size() - 4)},
+      {"truncated-line.ui", good.substr(0, 7)},
+      {"empty.ui", ""},
+      {"other.ui", "#!/bin/sh\necho not an upgrade-info file\n"},
+  };
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : files) {
+    dir.write(name, bytes);
+    names.push_back(name);
+  }
+  names.push_back("missing.ui");
+
+  expect_report(run_checker(names), 1,
+                "good.ui: OK\n"
+                "flipped.ui: FAILED (checksum mismatch)\n"
+                "digit.ui: FAILED (checksum mismatch)\n"
+                "leading-zero.ui: FAILED (bad checksum line)\n"
+                "too-big.ui: FAILED (bad checksum line)\n"
+                "no-magic.ui: FAILED (no magic line)\n"
+                "altered-magic.ui: FAILED (no magic line)\n"
+                "truncated.ui: FAILED (checksum mismatch)\n"
+                "truncated-line.ui: FAILED (bad checksum line)\n"
+                "empty.ui: FAILED (bad checksum line)\n"
+                "other.ui: FAILED (bad checksum line)\n"
+                "missing.ui: FAILED (cannot read)\n",
+                "upgrade-info-check: 11 of 12 files FAILED\n");
+}
+
+TEST_F(checker, options_shape_the_report) {
+  wrap("text\n", "good.ui");
+  dir.write("bad.ui", "CRC:1\n");
+
+  expect_report(run_checker({"--quiet", "good.ui", "bad.ui"}), 1,
+                "bad.ui: FAILED (no magic line)\n",
+                "upgrade-info-check: 1 of 2 files FAILED\n");
+  expect_report(run_checker({"-q", "good.ui"}), 0, "", "");
+  expect_report(run_checker({"--status", "good.ui", "bad.ui"}), 1, "", "");
+  expect_report(run_checker({"-s", "good.ui"}), 0, "", "");
+  // Extracting writes nothing on standard output unless the file verifies.
+  expect_report(run_checker({"-x", "bad.ui"}), 1, "",
+                "bad.ui: FAILED (no magic line)\n"
+                "upgrade-info-check: 1 of 1 file FAILED\n");
+
+  run_options from_stdin;
+  from_stdin.stdin_file = dir / "good.ui";
+  expect_report(run_checker({}, from_stdin), 0, "-: OK\n", "");
+  expect_report(run_checker({"-x"}, from_stdin), 0, "text\n", "");
+
+  // After "--" a name that looks like an option is a file.
+  dir.write("-q", dir.read("good.ui"));
+  expect_report(run_checker({"--", "-q"}), 0, "-q: OK\n", "");
+}
+
+TEST_F(checker, wrong_command_lines_are_usage_errors) {
+  const std::string hint =
+      "Try 'upgrade-info-check --help' for more information.\n";
+  expect_report(run_checker({"--frobnicate"}), 2, "",
+                "upgrade-info-check: unknown option '--frobnicate'\n" + hint);
+  expect_report(run_checker({"-qz", "file"}), 2, "",
+                "upgrade-info-check: unknown option '-z'\n" + hint);
+  expect_report(
+      run_checker({"--extract", "a.ui", "b.ui"}), 2, "",
+      "upgrade-info-check: --extract takes exactly one file\n" + hint);
+
+  const run_result help = run_checker({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.starts_with("Usage: upgrade-info-check [OPTION]..."));
+  expect_report(run_checker({"--version"}), 0,
+                "upgrade-info-check " UPGRADE_INFO_VERSION "\n", "");
+}
+
+}  // namespace
+}  // namespace upgrade_info::testing
