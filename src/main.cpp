@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
+#include <string_view>
 
 #include "exit_status.h"
 #include "input_reader.h"
