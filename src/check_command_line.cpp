@@ -66,9 +66,8 @@ check_command_line parse_check_command_line(int argc, char* argv[]) {
       }
     } else {
       for (const char letter : arg.substr(1)) {
-        if (!take_option(line, [&](const option& o) {
-              return letter != '\0' && o.letter == letter;
-            })) {
+        if (!take_option(line,
+                         [&](const option& o) { return o.letter == letter; })) {
           line.error = std::string("unknown option '-") + letter + "'";
           return line;
         }
