@@ -2,7 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace upgrade_info {
 namespace {
@@ -26,6 +36,47 @@ TEST(upgrade_info_format, checksum_covers_magic_line_then_content) {
   EXPECT_EQ(upgrade_info_checksum(bytes_of("abc")), 1378533533u);
   EXPECT_EQ(upgrade_info_checksum(bytes_of("hello\n")), 2499468743u);
 }
+
+#if defined(__linux__) && SIZE_MAX > UINT32_MAX
+// A read-only view of `copies` copies of `block`, side by side, that costs
+// the memory of one block however long it is.
+std::span<const unsigned char> repeated(std::string_view block,
+                                        std::size_t copies) {
+  const int file = memfd_create("block", 0);
+  if (file < 0 || write(file, block.data(), block.size()) !=
+                      static_cast<ssize_t>(block.size())) {
+    throw std::runtime_error("cannot make the block");
+  }
+  const std::size_t size = block.size() * copies;
+  auto* view = static_cast<unsigned char*>(
+      mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  for (std::size_t copy = 0; view != MAP_FAILED && copy < copies; ++copy) {
+    if (mmap(view + copy * block.size(), block.size(), PROT_READ,
+             MAP_SHARED | MAP_FIXED | MAP_POPULATE, file, 0) == MAP_FAILED) {
+      view = static_cast<unsigned char*>(MAP_FAILED);
+    }
+  }
+  close(file);
+  if (view == MAP_FAILED) {
+    throw std::runtime_error("cannot map the copies");
+  }
+  return {view, size};
+}
+
+// crc32_accumulate counts in 32 bits, so a content past 4 GiB must be
+// checksummed in pieces that chain: a length cut to 32 bits would leave out
+// all but the last megabyte here.
+TEST(upgrade_info_format, checksum_covers_content_past_four_gigabytes) {
+  std::string block(1 << 20, '\0');
+  for (std::size_t k = 0; k < block.size(); ++k) {
+    block[k] = static_cast<char>('a' + k % 26);
+  }
+  const std::span<const unsigned char> content = repeated(block, 4097);
+  // The same 4 GiB + 1 MiB checksummed by Python's zlib.crc32.
+  EXPECT_EQ(upgrade_info_checksum(content), 4017942936u);
+  munmap(const_cast<unsigned char*>(content.data()), content.size());
+}
+#endif
 
 TEST(upgrade_info_format, content_stops_at_the_first_zero_byte) {
   using namespace std::string_literals;
