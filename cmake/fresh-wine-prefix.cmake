@@ -9,10 +9,12 @@
 # Output goes to files, not pipes: the server and the service processes that
 # wine's first start leaves running would hold a pipe open, and whoever reads
 # it would wait for them.
-file(REMOVE_RECURSE "${PREFIX}")
-file(MAKE_DIRECTORY "${PREFIX}")
 set(ENV{WINEPREFIX} "${PREFIX}")
 set(ENV{WINEDEBUG} "-all")
+# A server that an interrupted run left up would outlive its prefix.
+execute_process(COMMAND wineserver --kill OUTPUT_QUIET ERROR_QUIET)
+file(REMOVE_RECURSE "${PREFIX}")
+file(MAKE_DIRECTORY "${PREFIX}")
 execute_process(COMMAND wineserver --persistent
   RESULT_VARIABLE result OUTPUT_FILE /dev/null ERROR_FILE /dev/null)
 if(NOT result EQUAL 0)
