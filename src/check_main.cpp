@@ -32,7 +32,7 @@ struct checked_file {
 
 checked_file check_file(const char* name) {
   checked_file checked;
-  std::FILE* stream = stream_try_open_by_name(name, false);
+  std::FILE* stream = stream_try_open_by_name(name);
   if (stream == nullptr) {
     return checked;
   }

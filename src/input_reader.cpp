@@ -14,19 +14,24 @@ namespace {
 // Where the stream cannot report a size, reading starts with this much.
 constexpr std::size_t INITIAL_CAPACITY = std::size_t{64} << 10;
 
-// The size the stream reports from a seek to its end, or -1 when it cannot
-// seek; either way the stream is left at its start with its error cleared.
-std::int64_t measure_then_rewind(std::FILE* stream) {
+// How many bytes the stream reports from where it stands to its end, or -1
+// when it cannot seek; either way it is left where it stood. Standard input
+// may be a file that the caller has read part of.
+std::int64_t measure_remaining(std::FILE* stream) {
 #ifdef _WIN32
   // The 32-bit long of fseek and ftell would stop sizes at 2 GiB.
-  const bool at_end = _fseeki64(stream, 0, SEEK_END) == 0;
-  const std::int64_t size = at_end ? _ftelli64(stream) : -1;
+  const std::int64_t start = _ftelli64(stream);
+  const bool at_end = start >= 0 && _fseeki64(stream, 0, SEEK_END) == 0;
+  const std::int64_t end = at_end ? _ftelli64(stream) : -1;
+  const bool back = at_end && _fseeki64(stream, start, SEEK_SET) == 0;
 #else
-  const bool at_end = fseeko(stream, 0, SEEK_END) == 0;
-  const std::int64_t size = at_end ? ftello(stream) : -1;
+  const std::int64_t start = ftello(stream);
+  const bool at_end = start >= 0 && fseeko(stream, 0, SEEK_END) == 0;
+  const std::int64_t end = at_end ? ftello(stream) : -1;
+  const bool back = at_end && fseeko(stream, start, SEEK_SET) == 0;
 #endif
-  std::rewind(stream);
-  return size;
+  std::clearerr(stream);
+  return back && end >= start ? end - start : -1;
 }
 
 // Fresh memory costs a page fault per page when first written; for inputs
@@ -69,7 +74,7 @@ input_contents failure(read_status status) {
 }  // namespace
 
 input_contents read_whole_stream(std::FILE* stream) {
-  const std::int64_t measured = measure_then_rewind(stream);
+  const std::int64_t measured = measure_remaining(stream);
   input_contents input;
   // One byte beyond the measured size lets the first read meet the end of
   // the file, so a file that keeps its size is read in one call.

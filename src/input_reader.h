@@ -30,7 +30,7 @@ struct input_contents {
   std::span<const unsigned char> bytes() const { return {data.get(), size}; }
 };
 
-// Reads `stream` from its start to its end. The size the stream reports is
+// Reads `stream` from where it stands to its end. The size it reports is
 // only a hint for the first allocation: pipes and terminals report none,
 // files under /proc report 0, and a file may grow while it is read.
 input_contents read_whole_stream(std::FILE* stream);

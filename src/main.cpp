@@ -44,7 +44,7 @@ int main(int argc, char* argv[]) {
 
   // The input is read whole and released before the output is opened, so
   // both may name the same file.
-  std::FILE* input_stream = stream_open_by_name(input_name, false);
+  std::FILE* input_stream = stream_open_by_name(input_name);
   const input_contents input = read_whole_stream(input_stream);
   stream_release(input_stream);
   if (input.status != read_status::ok) {
@@ -56,7 +56,8 @@ int main(int argc, char* argv[]) {
   const std::uint32_t checksum = upgrade_info_checksum(content);
 
   output_file output(output_name);
-  if (!write_upgrade_info(output.stream(), checksum, content) ||
+  if (output.stream() == nullptr ||
+      !write_upgrade_info(output.stream(), checksum, content) ||
       !output.commit()) {
     std::fprintf(stderr, "Failed writing '%s'.\n", output_name);
     return FAILURE_STATUS;

@@ -7,21 +7,25 @@
 
 namespace upgrade_info {
 
-std::FILE* stream_try_open_by_name(const char* name, bool for_writing) {
+std::FILE* stream_try_open_by_name(const char* name) {
   if (std::strcmp(name, "-") == 0) {
-    return for_writing ? stdout : stdin;
+    return stdin;
   }
-  return std::fopen(name, for_writing ? "wb" : "r");
+  return std::fopen(name, "r");
 }
 
-std::FILE* stream_open_by_name(const char* name, bool for_writing) {
-  std::FILE* stream = stream_try_open_by_name(name, for_writing);
+std::FILE* stream_open_by_name(const char* name) {
+  std::FILE* stream = stream_try_open_by_name(name);
   if (stream == nullptr) {
-    std::fprintf(stderr, "Failed opening '%s' to %s.\n", name,
-                 for_writing ? "write" : "read");
-    std::exit(FAILURE_STATUS);
+    fail_opening(name, stream_direction::read);
   }
   return stream;
+}
+
+void fail_opening(const char* name, stream_direction direction) {
+  std::fprintf(stderr, "Failed opening '%s' to %s.\n", name,
+               direction == stream_direction::write ? "write" : "read");
+  std::exit(FAILURE_STATUS);
 }
 
 bool stream_release(std::FILE* stream) {

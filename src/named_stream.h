@@ -5,20 +5,24 @@
 
 namespace upgrade_info {
 
-// Opens the stream a command-line name stands for: "-" is standard output
-// when `for_writing`, standard input otherwise; any other name is a path,
-// opened as text ("r") for reading and as binary ("wb") for writing. Never
-// returns on failure: prints "Failed opening '<name>' to read|write." and
-// ends the process with FAILURE_STATUS.
-std::FILE* stream_open_by_name(const char* name, bool for_writing);
+enum class stream_direction { read, write };
 
-// As stream_open_by_name, but returns nullptr when the path cannot be
-// opened, for a caller that reports the failure itself.
-std::FILE* stream_try_open_by_name(const char* name, bool for_writing);
+// The stream a command-line name stands for, to read from: "-" is standard
+// input, read from where it stands; any other name is a path, opened as
+// text ("r"). Returns nullptr when the path cannot be opened.
+std::FILE* stream_try_open_by_name(const char* name);
 
-// Releases a stream from stream_open_by_name. Standard input and standard
-// output stay open; standard output is flushed. Returns false when anything
-// written to the stream failed to reach its destination, including on close.
+// As stream_try_open_by_name, but never returns failure: reports it as
+// fail_opening does.
+std::FILE* stream_open_by_name(const char* name);
+
+// Prints "Failed opening '<name>' to read|write." and ends the process with
+// FAILURE_STATUS.
+[[noreturn]] void fail_opening(const char* name, stream_direction direction);
+
+// Releases a stream opened by name. Standard input and standard output stay
+// open; standard output is flushed. Returns false when anything written to
+// the stream failed to reach its destination, including on close.
 bool stream_release(std::FILE* stream);
 
 }  // namespace upgrade_info

@@ -108,10 +108,18 @@ TEST_F(upgrade_info_tool, dash_names_the_standard_streams) {
   EXPECT_EQ(to_stdout.err, "");
   EXPECT_EQ(to_stdout.out, as_on_standard_stream(wrapped("from a file\n")));
 
+  // Standard input is read from where it stands: after a caller's own
+  // read of a first line, or at the end, where there is nothing to read.
   run_options redirected;
   redirected.stdin_file = dir / "in.txt";
   expect_success(run({"-", "out.txt"}, redirected));
   EXPECT_EQ(dir.read("out.txt"), wrapped("from a file\n"));
+  redirected.stdin_offset = 5;
+  expect_success(run({"-", "out.txt"}, redirected));
+  EXPECT_EQ(dir.read("out.txt"), wrapped("a file\n"));
+  redirected.stdin_offset = 12;
+  expect_failure(run({"-", "out.txt"}, redirected), "Input file is empty.\n");
+  EXPECT_EQ(dir.read("out.txt"), wrapped("a file\n"));
 
   expect_success(run({"./-", "out.txt"}));
   EXPECT_EQ(dir.read("out.txt"), wrapped("a file named dash\n"));
@@ -151,6 +159,7 @@ TEST_F(upgrade_info_tool, streams_that_cannot_be_opened_are_reported) {
                  "Failed opening 'no/such/out.txt' to write.\n");
   expect_failure(run({"in.txt", "folder"}),
                  "Failed opening 'folder' to write.\n");
+  expect_failure(run({"in.txt", ""}), "Failed opening '' to write.\n");
   EXPECT_EQ(dir.listing(), (std::vector<std::string>{"folder", "in.txt"}));
   EXPECT_TRUE(std::filesystem::is_empty(dir / "folder"));
 }

@@ -1,22 +1,26 @@
 // Loaded into the tool under test with LD_PRELOAD, to make chosen operations
 // on chosen files fail the way a full disk, a broken mount or a signal would.
 //
-//   FAULT_PATH=<text>    the files concerned: those whose path contains <text>
-//   FAULT_CLOSE=1        fclose of a stream open for writing closes the file,
-//                        then fails with EIO
-//   FAULT_RENAME=<errno> rename onto a file concerned fails with that error
-//                        and renames nothing
-//   FAULT_WRITE_HANG=1   writing to a file concerned waits for a signal
-//   FAULT_PROBE=<path>   creates <path> when loaded, to show that it was
+//   FAULT_PATH=<text>     the files concerned: those whose path contains <text>
+//   FAULT_CLOSE=1         fclose of a stream open for writing closes the file,
+//                         then fails with EIO
+//   FAULT_RENAME=<errno>  renaming onto a file concerned fails with that error
+//   FAULT_LINK=<errno>    linking a file as one concerned fails so
+//   FAULT_NO_TMPFILE=1    no file system takes unnamed files (O_TMPFILE)
+//   FAULT_WRITE_HANG=<m>  writing to a file concerned creates the file <m>,
+//                         then waits for a signal
+//   FAULT_PROBE=<path>    creates <path> when loaded, to show that it was
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -25,35 +29,52 @@ Function* next_definition(const char* name) {
   return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
 }
 
-bool concerns(const char* path) {
+std::string path_of_descriptor(int fd) {
+  char path[4096];
+  const ssize_t length = readlink(
+      ("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
+  return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : "";
+}
+
+// Whether `path`, taken from the directory open as `directory`, is a file
+// concerned.
+bool concerns(int directory, const char* path) {
   const char* pattern = std::getenv("FAULT_PATH");
   if (pattern == nullptr || path == nullptr) {
     return false;
   }
-  char absolute[8192] = "";
-  if (path[0] != '/' && getcwd(absolute, sizeof absolute / 2) != nullptr) {
-    std::strcat(absolute, "/");
+  std::string absolute = path;
+  if (path[0] != '/') {
+    char cwd[4096] = "";
+    absolute = (directory == AT_FDCWD ? std::string(getcwd(cwd, sizeof cwd))
+                                      : path_of_descriptor(directory)) +
+               "/" + absolute;
   }
-  std::strncat(absolute, path, sizeof absolute / 2 - 1);
-  return std::strstr(absolute, pattern) != nullptr;
+  return absolute.find(pattern) != std::string::npos;
 }
 
 bool concerns(int fd) {
-  char link[64];
-  char path[4096];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  const ssize_t length = readlink(link, path, sizeof path - 1);
-  if (length <= 0) {
-    return false;
-  }
-  path[length] = '\0';
-  return concerns(path);
+  return concerns(AT_FDCWD, path_of_descriptor(fd).c_str());
 }
 
 bool enabled(const char* variable) { return std::getenv(variable) != nullptr; }
 
+// Fails with the error that `variable` names, when it is set and `path` is
+// a file concerned.
+bool injected(const char* variable, int directory, const char* path) {
+  const char* error = std::getenv(variable);
+  if (error == nullptr || !concerns(directory, path)) {
+    return false;
+  }
+  errno = std::atoi(error);
+  return true;
+}
+
 void hang_if_asked(int fd) {
-  if (enabled("FAULT_WRITE_HANG") && concerns(fd)) {
+  const char* marker = std::getenv("FAULT_WRITE_HANG");
+  if (marker != nullptr && concerns(fd)) {
+    close(next_definition<int(const char*, int, ...)>("open")(
+        marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     for (;;) {
       pause();
     }
@@ -62,11 +83,65 @@ void hang_if_asked(int fd) {
 
 [[gnu::constructor]] void announce_loading() {
   if (const char* path = std::getenv("FAULT_PROBE")) {
-    close(open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    close(next_definition<int(const char*, int, ...)>("open")(
+        path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
   }
 }
 
+// The mode argument that open and openat take only when they create.
+mode_t mode_argument(int flags, std::va_list arguments) {
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE
+             ? static_cast<mode_t>(va_arg(arguments, int))
+             : 0;
+}
+
+bool refuse_unnamed(int flags) {
+  if (enabled("FAULT_NO_TMPFILE") && (flags & O_TMPFILE) == O_TMPFILE) {
+    errno = EOPNOTSUPP;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+// With 64-bit file offsets, as the tool and this library are built, open
+// and openat below are open64 and openat64, which the tool's calls reach.
+int open_file(const char* name, const char* path, int flags,
+              std::va_list arguments) {
+  const mode_t mode = mode_argument(flags, arguments);
+  if (refuse_unnamed(flags)) {
+    return -1;
+  }
+  return next_definition<int(const char*, int, ...)>(name)(path, flags, mode);
+}
+
+int open_file_at(const char* name, int directory, const char* path, int flags,
+                 std::va_list arguments) {
+  const mode_t mode = mode_argument(flags, arguments);
+  if (refuse_unnamed(flags)) {
+    return -1;
+  }
+  return next_definition<int(int, const char*, int, ...)>(name)(directory, path,
+                                                                flags, mode);
+}
+
+extern "C" int open(const char* path, int flags, ...) {
+  std::va_list arguments;
+  va_start(arguments, flags);
+  const int result = open_file("open64", path, flags, arguments);
+  va_end(arguments);
+  return result;
+}
+
+extern "C" int openat(int directory, const char* path, int flags, ...) {
+  std::va_list arguments;
+  va_start(arguments, flags);
+  const int result =
+      open_file_at("openat64", directory, path, flags, arguments);
+  va_end(arguments);
+  return result;
+}
 
 extern "C" int fclose(std::FILE* stream) {
   const int fd = fileno(stream);
@@ -80,12 +155,22 @@ extern "C" int fclose(std::FILE* stream) {
   return result;
 }
 
-extern "C" int rename(const char* from, const char* to) {
-  if (const char* error = std::getenv("FAULT_RENAME"); error && concerns(to)) {
-    errno = std::atoi(error);
+extern "C" int renameat(int from_directory, const char* from, int to_directory,
+                        const char* to) {
+  if (injected("FAULT_RENAME", to_directory, to)) {
     return -1;
   }
-  return next_definition<int(const char*, const char*)>("rename")(from, to);
+  return next_definition<int(int, const char*, int, const char*)>("renameat")(
+      from_directory, from, to_directory, to);
+}
+
+extern "C" int linkat(int from_directory, const char* from, int to_directory,
+                      const char* to, int flags) {
+  if (injected("FAULT_LINK", to_directory, to)) {
+    return -1;
+  }
+  return next_definition<int(int, const char*, int, const char*, int)>(
+      "linkat")(from_directory, from, to_directory, to, flags);
 }
 
 extern "C" std::size_t fwrite(const void* data, std::size_t size,

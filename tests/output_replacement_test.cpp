@@ -1,13 +1,20 @@
 // The output replaces its destination whole or not at all: every way a run
 // can fail while writing leaves the destination and its directory exactly
-// as they were.
+// as they were, and the system's rules on who may write what hold as for
+// any program writing the file.
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -24,32 +31,128 @@ fs::perms permissions_of(const fs::path& path) {
   return fs::status(path).permissions();
 }
 
+struct stat status_of(const fs::path& path) {
+  struct stat status {};
+  EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
+  return status;
+}
+
+// A mount (a small tmpfs, or a file bound over another) for one test.
+class mount_point {
+ public:
+  mount_point(const fs::path& source, const fs::path& target, const char* type,
+              unsigned long flags, const std::string& options)
+      : target_(target),
+        mounted_(mount(source.c_str(), target.c_str(), type, flags,
+                       options.c_str()) == 0) {}
+  mount_point(const mount_point&) = delete;
+  mount_point& operator=(const mount_point&) = delete;
+  ~mount_point() {
+    if (mounted_) {
+      umount2(target_.c_str(), MNT_DETACH);
+    }
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path target_;
+  bool mounted_;
+};
+
+// A kernel setting under /proc/sys for one test, restored after it.
+class kernel_setting {
+ public:
+  kernel_setting(const std::string& name, const std::string& value)
+      : path_("/proc/sys/" + name) {
+    std::ifstream(path_) >> previous_;
+    changed_ = !previous_.empty() && std::ofstream(path_) << value << '\n';
+  }
+  kernel_setting(const kernel_setting&) = delete;
+  kernel_setting& operator=(const kernel_setting&) = delete;
+  ~kernel_setting() {
+    if (changed_) {
+      std::ofstream(path_) << previous_ << '\n';
+    }
+  }
+  bool changed() const { return changed_; }
+
+ private:
+  fs::path path_;
+  std::string previous_;
+  bool changed_ = false;
+};
+
+// An inode flag (as chattr sets) on a directory for one test.
+class inode_flag {
+ public:
+  inode_flag(const fs::path& path, int flag)
+      : descriptor_(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+        flag_(flag) {
+    int flags = 0;
+    set_ = descriptor_ >= 0 &&
+           ioctl(descriptor_, FS_IOC_GETFLAGS, &flags) == 0 &&
+           (flags |= flag, ioctl(descriptor_, FS_IOC_SETFLAGS, &flags) == 0);
+  }
+  inode_flag(const inode_flag&) = delete;
+  inode_flag& operator=(const inode_flag&) = delete;
+  ~inode_flag() {
+    int flags = 0;
+    if (set_ && ioctl(descriptor_, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags &= ~flag_;
+      ioctl(descriptor_, FS_IOC_SETFLAGS, &flags);
+    }
+    if (descriptor_ >= 0) {
+      close(descriptor_);
+    }
+  }
+  bool set() const { return set_; }
+
+ private:
+  int descriptor_;
+  int flag_;
+  bool set_ = false;
+};
+
+// Makes empty files in `directory` until its file system has no inode left.
+void use_every_inode(const fs::path& directory) {
+  for (int n = 0;; ++n) {
+    const int file = open((directory / ("filler" + std::to_string(n))).c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (file < 0) {
+      ASSERT_EQ(errno, ENOSPC);
+      return;
+    }
+    close(file);
+  }
+}
+
 class output_replacement : public upgrade_info_tool {
  protected:
   // Faults are injected by preloading a library into the tool, which a
   // launcher would take for itself and a statically linked tool ignores.
   bool can_inject_faults() const {
-    static const bool preloads = [this] {
-      if (!runs_natively()) {
-        return false;
-      }
+    static bool preloads = false;
+    static bool probed = false;
+    if (!probed && runs_natively()) {
       run_options probe;
       probe.faults = {"FAULT_PROBE=" + (dir / "probe").string()};
       run({}, probe);
-      const bool loaded = std::filesystem::exists(dir / "probe");
-      std::filesystem::remove(dir / "probe");
-      return loaded;
-    }();
+      preloads = fs::exists(dir / "probe");
+      fs::remove(dir / "probe");
+    }
+    probed = true;
     return preloads;
   }
   static bool has_posix_files() { return !is_windows_build(); }
-
-  // Waits until something new appears in the directory (the temporary file).
-  bool wait_for_entry_beyond(std::size_t count) const {
-    for (int i = 0; i < 20000 && dir.listing().size() <= count; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return dir.listing().size() > count;
+  // Whether the case may change the machine: mount, set kernel settings
+  // and file flags, and run the tool as another user.
+  static bool may_change_the_machine() {
+    return has_posix_files() && geteuid() == 0;
+  }
+  // The owner, group and permissions that the run as "nobody" needs.
+  void hand_to_nobody(const fs::path& path, mode_t mode) const {
+    ASSERT_EQ(chown(path.c_str(), NOBODY, NOBODY), 0);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
   }
 };
 
@@ -58,22 +161,116 @@ TEST_F(output_replacement, file_size_limit_leaves_every_destination_as_it_was) {
     GTEST_SKIP() << "wine reports a write cut short by the limit as whole";
   }
   // The small input fails when the stream is closed, the large one in a
-  // block write. The tool itself must ignore the limit's signal.
-  for (const std::size_t size : {std::size_t{60}, std::size_t{1} << 20}) {
-    for (const char* output : {"new.txt", "old.txt", "in.txt"}) {
-      SCOPED_TRACE(std::string(output) + ", " + std::to_string(size));
-      const std::string text = random_text(size, 4);
-      dir.write("in.txt", text);
-      dir.write("old.txt", "previous contents");
-      run_options limited;
-      limited.file_size_limit = 100;
-      expect_failure(run({"in.txt", output}, limited),
-                     "Failed writing '" + std::string(output) + "'.\n");
-      EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "old.txt"}));
-      EXPECT_EQ(dir.read("in.txt"), text);
-      EXPECT_EQ(dir.read("old.txt"), "previous contents");
+  // block write. The tool itself must ignore the limit's signal. Names and
+  // paths at the system's limits leave no room for a temporary's name
+  // beside them unless it is cut short and made in the directory itself;
+  // their messages need a higher limit, which only the large input passes.
+  const std::string longest_name(255, 'n');
+  std::string longest_path;
+  while (longest_path.size() < 4088) {
+    longest_path += "./";
+  }
+  longest_path += "o";
+  constexpr std::size_t SMALL = 60;
+  constexpr std::size_t LARGE = std::size_t{1} << 20;
+  const struct {
+    std::string output;
+    std::size_t size;
+    std::uint64_t limit;
+  } cases[] = {
+      {"new.txt", SMALL, 100},     {"old.txt", SMALL, 100},
+      {"in.txt", SMALL, 100},      {"new.txt", LARGE, 100},
+      {"old.txt", LARGE, 100},     {"in.txt", LARGE, 100},
+      {longest_name, LARGE, 8192}, {longest_path, LARGE, 8192},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output.substr(0, 20) + ", " + std::to_string(c.size));
+    const std::string text = random_text(c.size, 4);
+    dir.write("in.txt", text);
+    for (const std::string& name :
+         {std::string("old.txt"), longest_name, std::string("o")}) {
+      dir.write(name, "previous contents");
+    }
+    run_options limited;
+    limited.file_size_limit = c.limit;
+    expect_failure(run({"in.txt", c.output}, limited),
+                   "Failed writing '" + c.output + "'.\n");
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", longest_name,
+                                                       "o", "old.txt"}));
+    EXPECT_EQ(dir.read("in.txt"), text);
+    EXPECT_EQ(dir.read("old.txt"), "previous contents");
+    EXPECT_EQ(dir.read(longest_name), "previous contents");
+    EXPECT_EQ(dir.read("o"), "previous contents");
+  }
+}
+
+TEST_F(output_replacement, no_room_for_a_temporary_is_a_failure) {
+  if (!may_change_the_machine()) {
+    GTEST_SKIP() << "needs root, to mount a small file system";
+  }
+  fs::create_directory(dir / "small");
+  const mount_point small("tmpfs", dir / "small", "tmpfs", 0,
+                          "size=1m,nr_inodes=16");
+  ASSERT_TRUE(small.mounted());
+  dir.write("small/notes.txt", "release notes\n");
+  use_every_inode(dir / "small");
+  const std::size_t entries =
+      scratch_directory::listing_of(dir / "small").size();
+  // Writing the file in place would fit, but is never done for this.
+  expect_failure(run({"small/notes.txt", "small/notes.txt"}),
+                 "Failed writing 'small/notes.txt'.\n");
+  EXPECT_EQ(dir.read("small/notes.txt"), "release notes\n");
+  EXPECT_EQ(scratch_directory::listing_of(dir / "small").size(), entries);
+}
+
+TEST_F(output_replacement, in_place_writing_reserves_room_before_writing) {
+  if (!may_change_the_machine()) {
+    GTEST_SKIP() << "needs root, to mount and to run the tool as nobody";
+  }
+  // A file system too small for the new contents, holding a destination
+  // that is written in place: one in a directory that refuses "nobody" a
+  // new file, one bound over another file, which no rename can replace.
+  fs::create_directory(dir / "small");
+  const mount_point small("tmpfs", dir / "small", "tmpfs", 0, "size=64k");
+  ASSERT_TRUE(small.mounted());
+  fs::permissions(dir.path(), fs::perms{0755});
+  const std::string text = random_text(16 << 10, 5);
+  dir.write("in.txt", text);
+  fs::create_directory(dir / "small/locked");
+  dir.write("small/locked/out.txt", "previous contents");
+  hand_to_nobody(dir / "small/locked/out.txt", 0644);
+  ASSERT_EQ(chmod((dir / "small/locked").c_str(), 0555), 0);
+  dir.write("small/bound.txt", "previous contents");
+  dir.write("bound.txt", "");
+  const mount_point bound(dir / "small/bound.txt", dir / "bound.txt", nullptr,
+                          MS_BIND, "");
+  ASSERT_TRUE(bound.mounted());
+  run_options unprivileged;
+  unprivileged.as_nobody = true;
+
+  for (const bool room : {false, true}) {
+    SCOPED_TRACE(room ? "with room" : "without room");
+    dir.write("small/filler", room ? "" : random_text(48 << 10, 6));
+    for (const auto& [output, options] :
+         {std::pair{"small/locked/out.txt", unprivileged},
+          std::pair{"bound.txt", run_options{}}}) {
+      SCOPED_TRACE(output);
+      const run_result result = run({"in.txt", output}, options);
+      if (room) {
+        expect_success(result);
+        EXPECT_EQ(dir.read(output), wrapped(text));
+      } else {
+        expect_failure(result,
+                       "Failed writing '" + std::string(output) + "'.\n");
+        EXPECT_EQ(dir.read(output), "previous contents");
+      }
     }
   }
+  EXPECT_EQ(status_of(dir / "small/locked/out.txt").st_uid, NOBODY);
+  EXPECT_EQ(scratch_directory::listing_of(dir / "small/locked"),
+            std::vector<std::string>{"out.txt"});
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"bound.txt", "in.txt", "small"}));
 }
 
 TEST_F(output_replacement,
@@ -84,19 +281,25 @@ TEST_F(output_replacement,
   dir.write("in.txt", "new text\n");
   dir.write("old.txt", "previous contents");
   const std::string concerned = "FAULT_PATH=" + dir.path().string();
-  const std::vector<std::string> faults[] = {
-      {concerned, "FAULT_CLOSE=1"},
-      {concerned, "FAULT_RENAME=" + std::to_string(EIO)},
-      {concerned, "FAULT_RENAME=" + std::to_string(EACCES)},
+  const std::string eio = std::to_string(EIO);
+  const struct {
+    std::vector<std::string> faults;
+    std::vector<std::string> outputs;  // those the fault reaches
+  } cases[] = {
+      {{"FAULT_CLOSE=1"}, {"old.txt", "new.txt"}},
+      {{"FAULT_LINK=" + eio}, {"old.txt", "new.txt"}},
+      {{"FAULT_RENAME=" + eio}, {"old.txt"}},
+      {{"FAULT_RENAME=" + eio, "FAULT_NO_TMPFILE=1"}, {"old.txt", "new.txt"}},
   };
-  for (const auto& fault : faults) {
-    SCOPED_TRACE(fault.back());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults.front());
     run_options injected;
-    injected.faults = fault;
-    expect_failure(run({"in.txt", "old.txt"}, injected),
-                   "Failed writing 'old.txt'.\n");
-    expect_failure(run({"in.txt", "new.txt"}, injected),
-                   "Failed writing 'new.txt'.\n");
+    injected.faults = c.faults;
+    injected.faults.push_back(concerned);
+    for (const std::string& output : c.outputs) {
+      expect_failure(run({"in.txt", output}, injected),
+                     "Failed writing '" + output + "'.\n");
+    }
     EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "old.txt"}));
     EXPECT_EQ(dir.read("old.txt"), "previous contents");
   }
@@ -107,34 +310,51 @@ TEST_F(output_replacement, destination_beyond_a_rename_is_written_in_place) {
     GTEST_SKIP() << "needs a tool that a library can be preloaded into";
   }
   dir.write("in.txt", "new text\n");
-  dir.write("old.txt", "previous contents");
-  run_options cross_device;
-  cross_device.faults = {"FAULT_PATH=" + dir.path().string(),
-                         "FAULT_RENAME=" + std::to_string(EXDEV)};
-  expect_success(run({"in.txt", "old.txt"}, cross_device));
-  EXPECT_EQ(dir.read("old.txt"), wrapped("new text\n"));
-  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "old.txt"}));
+  // Another device, a mount point, a sticky directory's refusal.
+  for (const int error : {EXDEV, EBUSY, EPERM}) {
+    SCOPED_TRACE(error);
+    dir.write("old.txt", "previous contents, longer than what replaces them");
+    run_options refused;
+    refused.faults = {"FAULT_PATH=" + dir.path().string(),
+                      "FAULT_RENAME=" + std::to_string(error)};
+    expect_success(run({"in.txt", "old.txt"}, refused));
+    EXPECT_EQ(dir.read("old.txt"), wrapped("new text\n"));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "old.txt"}));
+  }
 }
 
-TEST_F(output_replacement, termination_signal_removes_the_temporary_file) {
+TEST_F(output_replacement, no_signal_leaves_the_temporary_file_behind) {
   if (!can_inject_faults()) {
     GTEST_SKIP() << "needs a tool that a library can be preloaded into";
   }
   dir.write("in.txt", "new text\n");
   dir.write("old.txt", "previous contents");
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE(strsignal(signal));
-    run_options stalled;
-    stalled.faults = {"FAULT_PATH=" + dir.path().string(),
-                      "FAULT_WRITE_HANG=1"};
-    tool_process process = start({"in.txt", "old.txt"}, stalled);
-    ASSERT_TRUE(wait_for_entry_beyond(2)) << "no temporary file appeared";
-    kill(process.pid(), signal);
-    const run_result result = process.wait();
-    EXPECT_EQ(result.signal, signal);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "old.txt"}));
-    EXPECT_EQ(dir.read("old.txt"), "previous contents");
+  const scratch_directory elsewhere;
+  const fs::path marker = elsewhere / "writing";
+  // An unnamed temporary, and a named one where the file system keeps no
+  // unnamed files.
+  for (const bool named : {false, true}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1,
+                             SIGPIPE, SIGXCPU}) {
+      SCOPED_TRACE(std::string(strsignal(signal)) + (named ? ", named" : ""));
+      run_options stalled;
+      stalled.faults = {"FAULT_PATH=" + dir.path().string(),
+                        "FAULT_WRITE_HANG=" + marker.string()};
+      if (named) {
+        stalled.faults.push_back("FAULT_NO_TMPFILE=1");
+      }
+      tool_process process = start({"in.txt", "old.txt"}, stalled);
+      for (int i = 0; i < 20000 && !fs::exists(marker); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      ASSERT_TRUE(fs::remove(marker)) << "the tool never started writing";
+      kill(process.pid(), signal);
+      const run_result result = process.wait();
+      EXPECT_EQ(result.signal, signal);
+      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "old.txt"}));
+      EXPECT_EQ(dir.read("old.txt"), "previous contents");
+    }
   }
 }
 
@@ -169,10 +389,126 @@ TEST_F(output_replacement, existing_file_keeps_its_permissions_and_owner) {
   expect_success(run({"in.txt", "out.txt"}));
   EXPECT_EQ(dir.read("out.txt"), wrapped("text"));
   EXPECT_EQ(permissions_of(dir / "out.txt"), fs::perms{0640});
-  struct stat status {};
-  ASSERT_EQ(stat((dir / "out.txt").c_str(), &status), 0);
+  const struct stat status = status_of(dir / "out.txt");
   EXPECT_EQ(status.st_uid, root ? NOBODY : geteuid());
   EXPECT_EQ(status.st_gid, root ? NOBODY : getegid());
+}
+
+TEST_F(output_replacement, replacement_keeps_who_may_access_the_file) {
+  if (!may_change_the_machine()) {
+    GTEST_SKIP() << "needs root, to run the tool as nobody";
+  }
+  fs::permissions(dir.path(), fs::perms{0777});
+  dir.write("in.txt", "text");
+  // An access ACL granting "nobody" read and write: the group bits show
+  // its mask, so losing it would let the owning group write.
+  dir.write("acl.txt", "previous contents");
+  fs::permissions(dir / "acl.txt", fs::perms{0640});
+  const unsigned char acl[] = {
+      2,    0, 0, 0,                           // version
+      1,    0, 6, 0, 0xff, 0xff, 0xff, 0xff,   // user::rw-
+      2,    0, 6, 0, 0xfe, 0xff, 0,    0,      // user:nobody:rw-
+      4,    0, 4, 0, 0xff, 0xff, 0xff, 0xff,   // group::r--
+      0x10, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,   // mask::rw-
+      0x20, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};  // other::---
+  if (setxattr((dir / "acl.txt").c_str(), "system.posix_acl_access", acl,
+               sizeof acl, 0) != 0) {
+    GTEST_SKIP() << "no ACLs here: " << std::strerror(errno);
+  }
+  expect_success(run({"in.txt", "acl.txt"}));
+  EXPECT_EQ(dir.read("acl.txt"), wrapped("text"));
+  unsigned char kept[sizeof acl + 8];
+  EXPECT_EQ(getxattr((dir / "acl.txt").c_str(), "system.posix_acl_access", kept,
+                     sizeof kept),
+            static_cast<ssize_t>(sizeof acl));
+  EXPECT_EQ(std::memcmp(kept, acl, sizeof acl), 0);
+  EXPECT_EQ(status_of(dir / "acl.txt").st_mode & 07777, 0660u);
+
+  // A user who may not keep the owner still keeps a group of theirs.
+  constexpr gid_t USERS = 100;
+  dir.write("shared.txt", "previous contents");
+  ASSERT_EQ(chown((dir / "shared.txt").c_str(), 0, USERS), 0);
+  ASSERT_EQ(chmod((dir / "shared.txt").c_str(), 0664), 0);
+  run_options member;
+  member.as_nobody = true;
+  member.groups = {USERS};
+  expect_success(run({"in.txt", "shared.txt"}, member));
+  const struct stat shared = status_of(dir / "shared.txt");
+  EXPECT_EQ(shared.st_uid, NOBODY);
+  EXPECT_EQ(shared.st_gid, USERS);
+  EXPECT_EQ(shared.st_mode & 07777, 0664u);
+}
+
+TEST_F(output_replacement, system_decides_who_may_write_through_a_link) {
+  if (!may_change_the_machine()) {
+    GTEST_SKIP() << "needs root, to set the kernel's protections";
+  }
+  const kernel_setting symlinks("fs/protected_symlinks", "1");
+  const kernel_setting regular("fs/protected_regular", "1");
+  if (!symlinks.changed() || !regular.changed()) {
+    GTEST_SKIP() << "cannot set fs.protected_symlinks and fs.protected_regular";
+  }
+  // What another user planted in a world-writable sticky directory, where
+  // root's output would go: links to root's files, and a file of their own.
+  fs::permissions(dir.path(), fs::perms{0755});
+  dir.write("in.txt", "text");
+  dir.write("secret.txt", "root's own");
+  fs::create_directory(dir / "shared");
+  ASSERT_EQ(chmod((dir / "shared").c_str(), 01777), 0);
+  fs::create_symlink("../secret.txt", dir / "shared/link.txt");
+  fs::create_symlink("../made.txt", dir / "shared/dangling.txt");
+  dir.write("shared/planted.txt", "theirs");
+  for (const char* planted : {"link.txt", "dangling.txt", "planted.txt"}) {
+    const fs::path path = dir / "shared" / planted;
+    ASSERT_EQ(lchown(path.c_str(), NOBODY, NOBODY), 0);
+  }
+  ASSERT_EQ(chmod((dir / "shared/planted.txt").c_str(), 0666), 0);
+
+  for (const char* output :
+       {"shared/link.txt", "shared/dangling.txt", "shared/planted.txt"}) {
+    expect_failure(run({"in.txt", output}),
+                   "Failed opening '" + std::string(output) + "' to write.\n");
+  }
+  EXPECT_EQ(dir.read("secret.txt"), "root's own");
+  EXPECT_EQ(dir.read("shared/planted.txt"), "theirs");
+  EXPECT_EQ(status_of(dir / "shared/planted.txt").st_uid, NOBODY);
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"in.txt", "secret.txt", "shared"}));
+}
+
+TEST_F(output_replacement, sticky_and_append_only_directories_are_written) {
+  if (!may_change_the_machine()) {
+    GTEST_SKIP() << "needs root, to set file flags and run the tool as nobody";
+  }
+  fs::permissions(dir.path(), fs::perms{0755});
+  dir.write("in.txt", "text");
+  // A file that "nobody" may write, in a sticky directory that lets only
+  // the file's owner rename it.
+  fs::create_directory(dir / "sticky");
+  ASSERT_EQ(chmod((dir / "sticky").c_str(), 01777), 0);
+  dir.write("sticky/out.txt", "previous contents");
+  ASSERT_EQ(chmod((dir / "sticky/out.txt").c_str(), 0666), 0);
+  run_options unprivileged;
+  unprivileged.as_nobody = true;
+  expect_success(run({"in.txt", "sticky/out.txt"}, unprivileged));
+  EXPECT_EQ(dir.read("sticky/out.txt"), wrapped("text"));
+  EXPECT_EQ(status_of(dir / "sticky/out.txt").st_uid, 0u);
+  EXPECT_EQ(scratch_directory::listing_of(dir / "sticky"),
+            std::vector<std::string>{"out.txt"});
+
+  // A directory that keeps every name: a file is added, none replaced.
+  fs::create_directory(dir / "kept");
+  dir.write("kept/old.txt", "previous contents");
+  const inode_flag append_only(dir / "kept", FS_APPEND_FL);
+  if (!append_only.set()) {
+    GTEST_SKIP() << "no append-only directories here";
+  }
+  expect_success(run({"in.txt", "kept/old.txt"}));
+  expect_success(run({"in.txt", "kept/new.txt"}));
+  EXPECT_EQ(dir.read("kept/old.txt"), wrapped("text"));
+  EXPECT_EQ(dir.read("kept/new.txt"), wrapped("text"));
+  EXPECT_EQ(scratch_directory::listing_of(dir / "kept"),
+            (std::vector<std::string>{"new.txt", "old.txt"}));
 }
 
 TEST_F(output_replacement, symbolic_link_keeps_pointing_at_the_replaced_file) {
@@ -195,7 +531,7 @@ TEST_F(output_replacement, symbolic_link_keeps_pointing_at_the_replaced_file) {
                                                      "link.txt", "real"}));
 }
 
-TEST_F(output_replacement, devices_and_fifos_are_written_directly) {
+TEST_F(output_replacement, devices_fifos_and_open_descriptors_are_written) {
   if (!has_posix_files()) {
     GTEST_SKIP() << "POSIX devices and FIFOs";
   }
@@ -211,11 +547,25 @@ TEST_F(output_replacement, devices_and_fifos_are_written_directly) {
   expect_success(writer.wait());
   EXPECT_EQ(received, wrapped("text"));
   EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+
+  // A name of an open descriptor writes through it, after what its other
+  // writers wrote, as after "exec >log": never replacing the file it is on.
+  const scratch_directory elsewhere;
+  std::ofstream(elsewhere / "log") << "start\n";
+  run_options logged;
+  logged.stdout_file = elsewhere / "log";
+  logged.stdout_appends = true;
+  for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    expect_success(run({"in.txt", name}, logged));
+  }
+  EXPECT_EQ(elsewhere.read("log"),
+            "start\n" + wrapped("text") + wrapped("text") + wrapped("text"));
+  EXPECT_EQ(elsewhere.listing(), std::vector<std::string>{"log"});
   EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "pipe"}));
 }
 
 TEST_F(output_replacement, directory_refusing_new_files_is_written_in_place) {
-  if (geteuid() != 0 || !runs_natively()) {
+  if (!may_change_the_machine()) {
     GTEST_SKIP() << "needs root, to run the tool as nobody";
   }
   // Only "nobody" is bound by the permission bits set up here.

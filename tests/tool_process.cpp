@@ -79,20 +79,25 @@ void set_variable(std::vector<std::string>& environment, std::string_view name,
                               const std::vector<char*>& argv,
                               const std::vector<char*>& envp, int stdin_fd,
                               const char* out_path, const char* err_path) {
-  const int out =
-      open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int out = open(out_path,
+                       O_WRONLY | O_CREAT | O_CLOEXEC |
+                           (options.stdout_appends ? O_APPEND : O_TRUNC),
+                       0644);
   const int err =
       open(err_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (chdir(options.directory.c_str()) != 0 || stdin_fd < 0 || out < 0 ||
       err < 0 || dup2(stdin_fd, 0) < 0 || dup2(out, 1) < 0 ||
-      dup2(err, 2) < 0) {
+      dup2(options.stderr_to_stdout ? out : err, 2) < 0) {
     _exit(125);
   }
   // Whatever started the tests may ignore some of these, and an ignored
   // signal stays ignored across exec.
-  for (int signal : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) {
+  for (int signal = 1; signal < NSIG; ++signal) {
     std::signal(signal, SIG_DFL);
   }
+  // Signals that dump core must not leave a core file among the outputs.
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
   if (options.file_size_limit) {
     const rlimit limit{*options.file_size_limit, *options.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);
@@ -105,8 +110,9 @@ void set_variable(std::vector<std::string>& environment, std::string_view name,
   if (options.umask) {
     umask(*options.umask);
   }
-  if (options.as_nobody && (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 ||
-                            setuid(NOBODY) != 0)) {
+  if (options.as_nobody &&
+      (setgroups(options.groups.size(), options.groups.data()) != 0 ||
+       setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) {
     _exit(125);
   }
   execvpe(file, argv.data(), envp.data());
@@ -202,6 +208,9 @@ tool_process::tool_process(const tool_command& tool,
           ? pipe_fds[0]
           : open(options.stdin_file.value_or("/dev/null").c_str(),
                  O_RDONLY | O_CLOEXEC);
+  if (options.stdin_offset > 0) {
+    lseek(stdin_fd, static_cast<off_t>(options.stdin_offset), SEEK_SET);
+  }
   pid_ = fork();
   if (pid_ == 0) {
     become_tool(options, file.c_str(), argv, envp, stdin_fd,

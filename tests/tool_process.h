@@ -38,15 +38,20 @@ struct run_options {
   std::filesystem::path directory;
   std::optional<std::string> stdin_bytes;  // through a pipe
   std::optional<std::filesystem::path> stdin_file;
+  std::uint64_t stdin_offset = 0;  // where stdin_file is read from
   // Where standard output goes; captured into run_result::out when absent.
   std::optional<std::filesystem::path> stdout_file;
+  bool stdout_appends = false;    // to stdout_file, without truncating it
+  bool stderr_to_stdout = false;  // both into run_result::out
   // The first element of the argument vector, when not the executable's path.
   std::optional<std::string> program_name;
   std::optional<std::uint64_t> file_size_limit;
   std::optional<std::uint64_t> address_space_limit;
   std::optional<mode_t> umask;
-  // Runs as the unprivileged user "nobody" (the test must run as root).
+  // Runs as the unprivileged user "nobody" (the test must run as root),
+  // with these supplementary groups.
   bool as_nobody = false;
+  std::vector<gid_t> groups;
   // Variables of the fault-injection library ("FAULT_RENAME=18", ...); when
   // present, the library is preloaded into the tool.
   std::vector<std::string> faults;
