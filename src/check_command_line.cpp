@@ -68,7 +68,10 @@ check_command_line parse_check_command_line(int argc, char* argv[]) {
       for (const char letter : arg.substr(1)) {
         if (!take_option(line,
                          [&](const option& o) { return o.letter == letter; })) {
-          line.error = std::string("unknown option '-") + letter + "'";
+          // A hyphen among the letters would read as "--" named so.
+          line.error = letter == '-'
+                           ? "unknown option '-' in '" + std::string(arg) + "'"
+                           : std::string("unknown option '-") + letter + "'";
           return line;
         }
       }

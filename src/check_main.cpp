@@ -1,6 +1,8 @@
 // upgrade-info-check [OPTION]... [FILE]...: verifies upgrade-info files.
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "check_command_line.h"
 #include "input_reader.h"
@@ -54,8 +56,28 @@ struct tally {
   int exit_status() const { return failed == 0 ? 0 : ANY_FAILED; }
 };
 
+// Flushes standard output; false, said on standard error, when anything
+// written to it failed.
 bool standard_output_written() {
-  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+    return true;
+  }
+  std::fprintf(stderr, "%s: failed writing standard output\n", PROGRAM);
+  return false;
+}
+
+// A name as a line shows it: one holding a line feed or a backslash is
+// escaped as sha256sum does (the line starts with a backslash, and they
+// are written \n and \\), so that no name can fake a line of its own.
+std::string shown_name(std::string_view name) {
+  if (name.find_first_of("\n\\") == std::string_view::npos) {
+    return std::string(name);
+  }
+  std::string shown = "\\";
+  for (const char c : name) {
+    shown += c == '\n' ? "\\n" : c == '\\' ? "\\\\" : std::string(1, c);
+  }
+  return shown;
 }
 
 }  // namespace
@@ -86,7 +108,7 @@ int main(int argc, char* argv[]) {
     if (!checked.verified()) {
       ++results.failed;
       if (!line.status_only) {
-        std::fprintf(report, "%s: FAILED (%.*s)\n", name,
+        std::fprintf(report, "%s: FAILED (%.*s)\n", shown_name(name).c_str(),
                      static_cast<int>(checked.reason().size()),
                      checked.reason().data());
       }
@@ -94,15 +116,17 @@ int main(int argc, char* argv[]) {
       const auto content = checked.parsed.content;
       std::fwrite(content.data(), 1, content.size(), stdout);
     } else if (!line.quiet && !line.status_only) {
-      std::printf("%s: OK\n", name);
+      std::printf("%s: OK\n", shown_name(name).c_str());
     }
   }
+  // The summary follows every line before it, also where standard output
+  // and standard error go to one place.
+  std::fflush(stdout);
   if (results.failed > 0 && !line.status_only) {
     std::fprintf(stderr, "%s: %zu of %zu file%s FAILED\n", PROGRAM,
                  results.failed, results.files, results.files == 1 ? "" : "s");
   }
   if (!standard_output_written()) {
-    std::fprintf(stderr, "%s: failed writing standard output\n", PROGRAM);
     return ANY_FAILED;
   }
   return results.exit_status();

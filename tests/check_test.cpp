@@ -110,8 +110,11 @@ TEST_F(checker, options_shape_the_report) {
                 "bad.ui: FAILED (no magic line)\n"
                 "upgrade-info-check: 1 of 1 file FAILED\n");
 
+  // Standard input is read from where it stands.
+  dir.write("after-a-line.ui", "a first line\n" + dir.read("good.ui"));
   run_options from_stdin;
-  from_stdin.stdin_file = dir / "good.ui";
+  from_stdin.stdin_file = dir / "after-a-line.ui";
+  from_stdin.stdin_offset = 13;
   expect_report(run_checker({}, from_stdin), 0, "-: OK\n", "");
   expect_report(run_checker({"-x"}, from_stdin), 0, "text\n", "");
 
@@ -127,6 +130,8 @@ TEST_F(checker, wrong_command_lines_are_usage_errors) {
                 "upgrade-info-check: unknown option '--frobnicate'\n" + hint);
   expect_report(run_checker({"-qz", "file"}), 2, "",
                 "upgrade-info-check: unknown option '-z'\n" + hint);
+  expect_report(run_checker({"-q-", "file"}), 2, "",
+                "upgrade-info-check: unknown option '-' in '-q-'\n" + hint);
   expect_report(
       run_checker({"--extract", "a.ui", "b.ui"}), 2, "",
       "upgrade-info-check: --extract takes exactly one file\n" + hint);
@@ -136,6 +141,31 @@ TEST_F(checker, wrong_command_lines_are_usage_errors) {
   EXPECT_TRUE(help.out.starts_with("Usage: upgrade-info-check [OPTION]..."));
   expect_report(run_checker({"--version"}), 0,
                 "upgrade-info-check " UPGRADE_INFO_VERSION "\n", "");
+  run_options full;
+  full.stdout_file = "/dev/full";
+  for (const char* option : {"--help", "--version"}) {
+    expect_report(run_checker({option}, full), 1, "",
+                  "upgrade-info-check: failed writing standard output\n");
+  }
+}
+
+TEST_F(checker, report_reads_true_wherever_it_goes) {
+  if (is_windows_build()) {
+    GTEST_SKIP() << "names with a line feed or a backslash are POSIX names";
+  }
+  wrap("text\n", "good.ui");
+  // A name that would otherwise print a line of its own saying OK.
+  const std::string forged = "bad.ui: OK\nbad.ui";
+  dir.write(forged, "not an upgrade-info file");
+  dir.write("back\\slash.ui", dir.read("good.ui"));
+  run_options one_file;
+  one_file.stderr_to_stdout = true;
+  expect_report(run_checker({"good.ui", forged, "back\\slash.ui"}, one_file), 1,
+                "good.ui: OK\n"
+                "\\bad.ui: OK\\nbad.ui: FAILED (bad checksum line)\n"
+                "\\back\\\\slash.ui: OK\n"
+                "upgrade-info-check: 1 of 3 files FAILED\n",
+                "");
 }
 
 }  // namespace
