@@ -521,6 +521,14 @@ TEST_F(output_replacement, symbolic_link_keeps_pointing_at_the_replaced_file) {
   fs::create_symlink("real/target.txt", dir / "link.txt");
   fs::create_symlink("real/absent.txt", dir / "dangling.txt");
 
+  // Opening a link to a missing file makes it; a run that fails takes it
+  // back.
+  run_options limited;
+  limited.file_size_limit = 40;
+  expect_failure(run({"in.txt", "dangling.txt"}, limited),
+                 "Failed writing 'dangling.txt'.\n");
+  EXPECT_FALSE(fs::exists(dir / "real/absent.txt"));
+
   expect_success(run({"in.txt", "link.txt"}));
   expect_success(run({"in.txt", "dangling.txt"}));
   EXPECT_EQ(fs::read_symlink(dir / "link.txt"), "real/target.txt");
