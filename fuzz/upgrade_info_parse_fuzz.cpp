@@ -1,33 +1,62 @@
-// libFuzzer target: the parser of upgrade-info files takes any bytes
-// without crashing, and whatever it accepts is exactly what the tool's own
-// writer makes of the content it found.
+// libFuzzer target: the parser of upgrade-info files takes any bytes, in
+// any pieces, without crashing; its verdict does not depend on where the
+// pieces break; and whatever it accepts is exactly what the tool's own
+// head makes of the content it found. The first byte of the input chooses
+// where it breaks in two; the rest is the file.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <span>
+#include <string>
 
 #include "upgrade_info_format.h"
 
+namespace {
+
+using namespace upgrade_info;
+
+struct parsed {
+  verdict result;
+  std::string content;
+};
+
+parsed parse(std::span<const unsigned char> file, std::size_t split) {
+  upgrade_info_parser parser;
+  std::string content;
+  for (const auto piece : {file.first(split), file.subspan(split)}) {
+    const auto taken = parser.take(piece);
+    content.append(reinterpret_cast<const char*>(taken.data()), taken.size());
+  }
+  return {parser.finish(), content};
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  using namespace upgrade_info;
-  const parsed_upgrade_info parsed = parse_upgrade_info({data, size});
-  if (parsed.result != verdict::verified) {
+  if (size == 0) {
     return 0;
   }
-  char* written = nullptr;
-  std::size_t written_size = 0;
-  std::FILE* memory = open_memstream(&written, &written_size);
-  const bool ok =
-      memory != nullptr &&
-      write_upgrade_info(memory, upgrade_info_checksum(parsed.content),
-                         parsed.content) &&
-      std::fclose(memory) == 0;
-  if (!ok || written_size != size || std::memcmp(written, data, size) != 0) {
+  const std::span<const unsigned char> file(data + 1, size - 1);
+  const parsed whole = parse(file, 0);
+  const parsed split = parse(file, data[0] % (file.size() + 1));
+  if (split.result != whole.result) {
+    std::fprintf(stderr, "the verdict changed where the bytes broke\n");
+    std::abort();
+  }
+  if (whole.result != verdict::verified) {
+    return 0;
+  }
+  content_checksum checksum;
+  checksum.add({reinterpret_cast<const unsigned char*>(whole.content.data()),
+                whole.content.size()});
+  const std::string rewritten =
+      upgrade_info_head(checksum.value()) + whole.content;
+  if (split.content != whole.content ||
+      rewritten != std::string(file.begin(), file.end())) {
     std::fprintf(stderr, "accepted a file that re-wrapping does not give\n");
     std::abort();
   }
-  std::free(written);
   return 0;
 }

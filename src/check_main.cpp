@@ -1,10 +1,13 @@
 // upgrade-info-check [OPTION]... [FILE]...: verifies upgrade-info files.
 
 #include <cstdio>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "check_command_line.h"
+#include "file_replacement.h"
 #include "input_reader.h"
 #include "named_stream.h"
 #include "upgrade_info_format.h"
@@ -17,34 +20,74 @@ constexpr const char* PROGRAM = "upgrade-info-check";
 constexpr int ANY_FAILED = 1;
 constexpr int USAGE_ERROR = 2;
 
-// What checking one file found; `contents` holds the bytes the verdict
-// points into.
+// What checking one file found.
 struct checked_file {
   bool readable = false;
-  input_contents contents;
-  parsed_upgrade_info parsed;
+  verdict result = verdict::bad_checksum_line;
 
-  bool verified() const {
-    return readable && parsed.result == verdict::verified;
-  }
+  bool verified() const { return readable && result == verdict::verified; }
   std::string_view reason() const {
-    return readable ? verdict_reason(parsed.result) : "cannot read";
+    return readable ? verdict_reason(result) : "cannot read";
   }
 };
 
-checked_file check_file(const char* name) {
+bool write_all(std::FILE* output, std::span<const unsigned char> bytes) {
+  return bytes.empty() ||
+         std::fwrite(bytes.data(), 1, bytes.size(), output) == bytes.size();
+}
+
+// Reads a file until its verdict is decided, passing the content to
+// `content` when there is one.
+checked_file check_pass(input_reader& input, std::FILE* content) {
+  upgrade_info_parser parser;
+  bool copied = true;
+  while (!parser.decided()) {
+    const std::span<const unsigned char> piece = input.next();
+    if (piece.empty()) {
+      break;
+    }
+    const std::span<const unsigned char> taken = parser.take(piece);
+    copied = (content == nullptr || write_all(content, taken)) && copied;
+  }
   checked_file checked;
+  checked.readable = copied && input.status() != io_status::read_failed &&
+                     input.status() != io_status::too_large;
+  checked.result = parser.finish();
+  return checked;
+}
+
+// With `extract`, the content goes to standard output once the file is
+// verified: read a second time, when it verifies again, or kept in a spill
+// file for an input that can be read only once.
+checked_file check_file(const char* name, bool extract) {
   std::FILE* stream = stream_try_open_by_name(name);
   if (stream == nullptr) {
-    return checked;
+    return {};
   }
-  checked.contents = read_whole_stream(stream);
+  input_reader input(stream);
+  checked_file checked;
+  if (!extract || input.can_restart()) {
+    checked = check_pass(input, nullptr);
+    if (extract && checked.verified()) {
+      checked = input.restart() ? check_pass(input, stdout) : checked_file{};
+    }
+  } else {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> spill(
+        file_replacement::create_spill(), std::fclose);
+    if (spill != nullptr) {
+      checked = check_pass(input, spill.get());
+    }
+    if (checked.verified()) {
+      checked.readable = std::fflush(spill.get()) == 0 &&
+                         std::fseek(spill.get(), 0, SEEK_SET) == 0;
+      input_reader spilled(spill.get());
+      for (auto piece = spilled.next(); !piece.empty();
+           piece = spilled.next()) {
+        write_all(stdout, piece);
+      }
+    }
+  }
   stream_release(stream);
-  const read_status status = checked.contents.status;
-  checked.readable = status == read_status::ok || status == read_status::empty;
-  if (checked.readable) {
-    checked.parsed = parse_upgrade_info(checked.contents.bytes());
-  }
   return checked;
 }
 
@@ -103,7 +146,7 @@ int main(int argc, char* argv[]) {
   std::FILE* report = line.extract ? stderr : stdout;
   tally results;
   for (const char* name : line.files) {
-    const checked_file checked = check_file(name);
+    const checked_file checked = check_file(name, line.extract);
     ++results.files;
     if (!checked.verified()) {
       ++results.failed;
@@ -112,10 +155,7 @@ int main(int argc, char* argv[]) {
                      static_cast<int>(checked.reason().size()),
                      checked.reason().data());
       }
-    } else if (line.extract) {
-      const auto content = checked.parsed.content;
-      std::fwrite(content.data(), 1, content.size(), stdout);
-    } else if (!line.quiet && !line.status_only) {
+    } else if (!line.extract && !line.quiet && !line.status_only) {
       std::printf("%s: OK\n", shown_name(name).c_str());
     }
   }

@@ -2,38 +2,61 @@
 #define UPGRADE_INFO_INPUT_READER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <span>
+
+#include "stream_io.h"
 
 namespace upgrade_info {
 
-enum class read_status {
+// How reading an input, and writing what it gives, went.
+enum class io_status {
   ok,
-  empty,      // the stream measured no bytes (or could not be measured)
-              // and reading it gave none
-  too_large,  // the memory to hold it could not be had
-  failed,     // the stream reported a read error
+  empty,         // the stream reported no bytes to read (or no size at
+                 // all) and reading it gave none
+  too_large,     // no room to hold what must be held of it
+  read_failed,   // the stream reported a read error
+  write_failed,  // a write, or putting the output in its place, failed
 };
 
-// A whole input, read into one heap block.
-struct input_contents {
-  struct free_block {
-    void operator()(unsigned char* block) const { std::free(block); }
-  };
+// An input read from where its stream stands, a piece of fixed size at a
+// time, so that memory never grows with it.
+class input_reader {
+ public:
+  // Small enough that a piece stays in the CPU's cache from its reading to
+  // its writing: larger ones measured slower to copy, not faster.
+  static constexpr std::size_t PIECE = std::size_t{128} << 10;
+  // The bytes before each piece that are free for the caller's use, so that
+  // it can write a few bytes it kept, then the piece, in one call.
+  static constexpr std::size_t HEADROOM = 64;
 
-  read_status status = read_status::ok;
-  std::unique_ptr<unsigned char, free_block> data;
-  std::size_t size = 0;
+  // Reads the first piece at once, so that status() tells whether the
+  // input is empty or fails before anything else is done.
+  explicit input_reader(std::FILE* stream);
 
-  std::span<const unsigned char> bytes() const { return {data.get(), size}; }
+  // The next piece, with HEADROOM bytes free before it; empty at the end,
+  // or once a read failed. It stays valid until the next call.
+  std::span<unsigned char> next();
+
+  io_status status() const { return status_; }
+
+  // Whether the input can be read again from where it started: a file.
+  bool can_restart() const { return start_ >= 0; }
+  // Starts reading again from there, with the first piece read at once.
+  bool restart();
+
+ private:
+  void read_piece();
+
+  std::FILE* stream_;
+  io_status status_ = io_status::ok;
+  std::int64_t start_;      // where the stream stood, or -1 for no file
+  std::int64_t reported_;   // the bytes it reported to read, or -1
+  page_memory buffer_;      // a page, HEADROOM of it in use, then a piece
+  std::size_t filled_ = 0;  // of the piece in the buffer
+  bool pending_ = false;    // a piece read but not yet given out
 };
-
-// Reads `stream` from where it stands to its end. The size it reports is
-// only a hint for the first allocation: pipes and terminals report none,
-// files under /proc report 0, and a file may grow while it is read.
-input_contents read_whole_stream(std::FILE* stream);
 
 }  // namespace upgrade_info
 

@@ -27,6 +27,9 @@ class output_file {
 
   // Where the output is written; nullptr when no room could be had for it.
   std::FILE* stream() const { return stream_; }
+  // Whether the stream takes bytes only in order; else it is a new file of
+  // its own, open to read and write, which may be written in any order.
+  bool takes_bytes_in_order() const { return placement_ == placement::direct; }
 
   // Puts the output in its place. Returns false when any of it failed; the
   // output is then discarded.

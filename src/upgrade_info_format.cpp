@@ -14,14 +14,6 @@ namespace {
 
 constexpr std::string_view CHECKSUM_PREFIX = "CRC:";
 
-const unsigned char* bytes_of(std::string_view text) {
-  return reinterpret_cast<const unsigned char*>(text.data());
-}
-
-bool write_block(std::FILE* output, const void* data, std::size_t size) {
-  return size == 0 || std::fwrite(data, 1, size, output) == size;
-}
-
 }  // namespace
 
 std::span<const unsigned char> content_of(
@@ -34,22 +26,22 @@ std::span<const unsigned char> content_of(
   return zero == nullptr ? input : input.first(zero - input.data());
 }
 
-std::uint32_t upgrade_info_checksum(std::span<const unsigned char> content) {
-  std::uint32_t checksum =
-      crc32_accumulate(0, bytes_of(MAGIC_LINE), MAGIC_LINE.size());
-  // crc32_accumulate counts in 32 bits; longer contents go in pieces.
-  constexpr std::size_t MAX_PIECE = std::numeric_limits<std::uint32_t>::max();
-  while (!content.empty()) {
-    const std::size_t piece = std::min(content.size(), MAX_PIECE);
-    checksum = crc32_accumulate(checksum, content.data(),
-                                static_cast<std::uint32_t>(piece));
-    content = content.subspan(piece);
+void content_checksum::add(std::span<const unsigned char> piece) {
+  length_ += piece.size();
+  // crc32_accumulate counts in 32 bits; longer pieces go in parts.
+  constexpr std::size_t LONGEST_PART =
+      std::numeric_limits<std::uint32_t>::max();
+  while (!piece.empty()) {
+    const std::size_t part = std::min(piece.size(), LONGEST_PART);
+    value_ = crc32_accumulate(value_, piece.data(),
+                              static_cast<std::uint32_t>(part));
+    piece = piece.subspan(part);
   }
-  return checksum;
 }
 
-std::string checksum_line(std::uint32_t checksum) {
-  return std::string(CHECKSUM_PREFIX) + std::to_string(checksum) + "\n";
+std::string upgrade_info_head(std::uint32_t checksum) {
+  return std::string(CHECKSUM_PREFIX) + std::to_string(checksum) + "\n" +
+         std::string(MAGIC_LINE);
 }
 
 namespace {
@@ -83,33 +75,6 @@ std::pair<std::uint32_t, std::size_t> checksum_line_of(
 
 }  // namespace
 
-parsed_upgrade_info parse_upgrade_info(std::span<const unsigned char> file) {
-  parsed_upgrade_info parsed;
-  const auto [checksum, line_length] = checksum_line_of(file);
-  if (line_length == 0) {
-    parsed.result = verdict::bad_checksum_line;
-    return parsed;
-  }
-  parsed.checksum = checksum;
-  const std::span<const unsigned char> rest = file.subspan(line_length);
-  if (rest.size() < MAGIC_LINE.size() ||
-      !std::equal(MAGIC_LINE.begin(), MAGIC_LINE.end(), rest.begin())) {
-    parsed.result = verdict::no_magic_line;
-    return parsed;
-  }
-  const std::span<const unsigned char> content =
-      rest.subspan(MAGIC_LINE.size());
-  if (upgrade_info_checksum(content) != checksum) {
-    parsed.result = verdict::checksum_mismatch;
-  } else if (content_of(content).size() != content.size()) {
-    parsed.result = verdict::zero_in_content;
-  } else {
-    parsed.result = verdict::verified;
-    parsed.content = content;
-  }
-  return parsed;
-}
-
 std::string_view verdict_reason(verdict result) {
   switch (result) {
     case verdict::bad_checksum_line:
@@ -126,12 +91,57 @@ std::string_view verdict_reason(verdict result) {
   return "verified";
 }
 
-bool write_upgrade_info(std::FILE* output, std::uint32_t checksum,
-                        std::span<const unsigned char> content) {
-  const std::string line = checksum_line(checksum);
-  return write_block(output, line.data(), line.size()) &&
-         write_block(output, MAGIC_LINE.data(), MAGIC_LINE.size()) &&
-         write_block(output, content.data(), content.size());
+std::span<const unsigned char> upgrade_info_parser::take(
+    std::span<const unsigned char> bytes) {
+  while (!decided_ && stage_ == stage::checksum_line && !bytes.empty()) {
+    head_ += static_cast<char>(bytes.front());
+    bytes = bytes.subspan(1);
+    if (head_.back() == '\n') {
+      const auto [value, length] = checksum_line_of(
+          {reinterpret_cast<const unsigned char*>(head_.data()), head_.size()});
+      decided_ = length != head_.size();
+      expected_ = value;
+      head_.clear();
+      stage_ = stage::magic_line;
+    } else {
+      decided_ = head_.size() == LONGEST_CHECKSUM_LINE;
+    }
+  }
+  if (!decided_ && stage_ == stage::magic_line) {
+    const std::size_t part =
+        std::min(bytes.size(), MAGIC_LINE.size() - head_.size());
+    head_.append(reinterpret_cast<const char*>(bytes.data()), part);
+    bytes = bytes.subspan(part);
+    if (head_.size() == MAGIC_LINE.size()) {
+      verdict_ = verdict::no_magic_line;
+      decided_ = head_ != MAGIC_LINE;
+      stage_ = stage::content;
+    }
+  }
+  if (decided_ || stage_ != stage::content) {
+    return {};
+  }
+  checksum_.add(bytes);
+  zero_seen_ = zero_seen_ || content_of(bytes).size() != bytes.size();
+  return bytes;
+}
+
+verdict upgrade_info_parser::finish() const {
+  if (decided_) {
+    return verdict_;
+  }
+  switch (stage_) {
+    case stage::checksum_line:
+      return verdict::bad_checksum_line;
+    case stage::magic_line:
+      return verdict::no_magic_line;
+    case stage::content:
+      break;
+  }
+  if (checksum_.value() != expected_) {
+    return verdict::checksum_mismatch;
+  }
+  return zero_seen_ ? verdict::zero_in_content : verdict::verified;
 }
 
 }  // namespace upgrade_info

@@ -9,8 +9,8 @@
 //
 // The checksum is the CRC-32 of everything after the checksum line.
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,18 +21,33 @@ inline constexpr std::string_view MAGIC_LINE =
     "MagicString:c016dcd6-cdeb-45df-9fd0-e821bf0e1e62\n";
 static_assert(MAGIC_LINE.size() == 49);
 
+// "CRC:", 10 digits and a line feed.
+inline constexpr std::size_t LONGEST_CHECKSUM_LINE = 15;
+
 // The content an input gives: its bytes up to, not including, the first
 // zero byte. Whatever follows a zero byte is left out of the file.
 std::span<const unsigned char> content_of(std::span<const unsigned char> input);
 
-// The CRC-32 of MAGIC_LINE followed by `content`, of any size.
-std::uint32_t upgrade_info_checksum(std::span<const unsigned char> content);
+// The checksum of MAGIC_LINE followed by a content that comes in pieces.
+class content_checksum {
+ public:
+  void add(std::span<const unsigned char> piece);
+  std::uint32_t value() const { return value_; }
+  std::uint64_t length() const { return length_; }
 
-// "CRC:", `checksum` in unsigned decimal without leading zeros, a line feed.
-std::string checksum_line(std::uint32_t checksum);
+ private:
+  std::uint32_t value_ = MAGIC_LINE_CHECKSUM;
+  std::uint64_t length_ = 0;  // of the content so far
+
+  static constexpr std::uint32_t MAGIC_LINE_CHECKSUM = 3497001744;
+};
+
+// "CRC:", `checksum` in unsigned decimal without leading zeros, a line feed,
+// then MAGIC_LINE: everything before the content.
+std::string upgrade_info_head(std::uint32_t checksum);
 
 // What a file holds, judged against the format: whether it is exactly what
-// the tool writes, and if so its checksum and content.
+// the tool writes.
 enum class verdict {
   verified,
   bad_checksum_line,  // not "CRC:", 1 to 10 digits (no leading zero, at
@@ -42,21 +57,33 @@ enum class verdict {
   zero_in_content,    // the content holds a zero byte, which the tool cuts
 };
 
-struct parsed_upgrade_info {
-  verdict result = verdict::bad_checksum_line;
-  std::uint32_t checksum = 0;
-  std::span<const unsigned char> content;  // when verified
-};
-
-parsed_upgrade_info parse_upgrade_info(std::span<const unsigned char> file);
-
 // A few words for a verdict other than verified, as "checksum mismatch".
 std::string_view verdict_reason(verdict result);
 
-// Writes the three pieces to `output`, each in one call. Returns false when
-// a write came up short; the stream's own flush and close are the caller's.
-bool write_upgrade_info(std::FILE* output, std::uint32_t checksum,
-                        std::span<const unsigned char> content);
+// Judges a file as its bytes arrive, so that a file that is no upgrade-info
+// file is known as soon as its first bytes say so.
+class upgrade_info_parser {
+ public:
+  // Takes the next bytes of the file; returns those of them that are
+  // content, the rest being the checksum line and the magic line.
+  std::span<const unsigned char> take(std::span<const unsigned char> bytes);
+
+  // Whether the file is known to fail whatever follows.
+  bool decided() const { return decided_; }
+  // The verdict on the whole file, once all of it was taken.
+  verdict finish() const;
+
+ private:
+  enum class stage { checksum_line, magic_line, content };
+
+  stage stage_ = stage::checksum_line;
+  bool decided_ = false;
+  verdict verdict_ = verdict::bad_checksum_line;
+  std::string head_;  // the piece being read before the content
+  std::uint32_t expected_ = 0;
+  content_checksum checksum_;
+  bool zero_seen_ = false;
+};
 
 }  // namespace upgrade_info
 

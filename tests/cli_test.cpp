@@ -36,6 +36,24 @@ TEST_F(upgrade_info_tool, writes_the_reference_files_exactly) {
   }
 }
 
+TEST_F(upgrade_info_tool, checksum_lines_of_every_length_are_written) {
+  // Texts over several pieces of the tool's reading, and on their bounds.
+  for (const auto& [checksum, size] : {std::pair{0u, 300000},
+                                       {7u, 262144},
+                                       {42u, 131072},
+                                       {999999u, 300000},
+                                       {123456789u, 262143},
+                                       {4294967295u, 300000}}) {
+    SCOPED_TRACE(checksum);
+    const std::string text = text_with_checksum(size, checksum);
+    dir.write("in.txt", text);
+    expect_success(run({"in.txt", "out.txt"}));
+    EXPECT_EQ(dir.read("out.txt"), wrapped(text));
+    EXPECT_TRUE(dir.read("out.txt").starts_with(
+        "CRC:" + std::to_string(checksum) + "\n"));
+  }
+}
+
 TEST_F(upgrade_info_tool, content_ends_before_the_first_zero_byte) {
   dir.write("in.txt", std::string("line one\nline\0two\0three", 24));
   expect_success(run({"in.txt", "out.txt"}));
@@ -201,21 +219,76 @@ TEST_F(upgrade_info_tool, read_errors_are_reported_and_nothing_is_written) {
   EXPECT_EQ(dir.listing(), (std::vector<std::string>{"folder", "old.txt"}));
 }
 
-TEST_F(upgrade_info_tool, input_too_large_for_memory_is_refused) {
+TEST_F(upgrade_info_tool, memory_does_not_grow_with_the_input) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "AddressSanitizer needs more address space than the limit";
 #endif
   if (!runs_natively()) {
     GTEST_SKIP() << "the limit would bind the launcher too";
   }
-  dir.write("old.txt", "previous contents");
-  { std::ofstream huge(dir / "huge.txt"); }
-  std::filesystem::resize_file(dir / "huge.txt", std::uintmax_t{1} << 30);
+  // 1 GiB of text, and 64 GiB whose content ends after three bytes.
+  {
+    std::ofstream big(dir / "big.txt", std::ios::binary);
+    const std::string block = random_text(1 << 20, 9);
+    for (int i = 0; i < 1024; ++i) {
+      big.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+  }
+  dir.write("early.txt", std::string("abc\0", 4));
+  std::filesystem::resize_file(dir / "early.txt", std::uintmax_t{64} << 30);
   run_options limited;
-  limited.address_space_limit = std::uint64_t{256} << 20;
-  expect_failure(run({"huge.txt", "old.txt"}, limited),
-                 "Input file is too large.\n");
-  EXPECT_EQ(dir.read("old.txt"), "previous contents");
+  limited.address_space_limit = std::uint64_t{64} << 20;
+  expect_success(run({"early.txt", "early.ui"}, limited));
+  EXPECT_EQ(dir.read("early.ui"), wrapped("abc"));
+  expect_success(run({"big.txt", "big.ui"}, limited));
+  const run_result checked = run_checker({"big.ui"}, limited);
+  EXPECT_EQ(checked.status, 0);
+  EXPECT_EQ(checked.out, "big.ui: OK\n");
+
+  // Through pipes, to standard output: what can be read only once is kept
+  // in a spill file until it can be written in order.
+  run_options piped = limited;
+  piped.stdin_through_pipe = true;
+  piped.stdout_file = "/dev/null";
+  piped.stdin_file = dir / "big.txt";
+  expect_success(run({"-", "-"}, piped));
+  piped.stdin_file = dir / "big.ui";
+  const run_result extracted = run_checker({"-x"}, piped);
+  EXPECT_EQ(extracted.status, 0);
+  EXPECT_EQ(extracted.err, "");
+}
+
+TEST_F(upgrade_info_tool, input_read_twice_must_not_change_in_between) {
+  if (!can_inject_faults()) {
+    GTEST_SKIP() << "needs a tool that a library can be preloaded into";
+  }
+  // Written to standard output, which takes bytes only in order, the input
+  // is read for its checksum, then again as it is written; cut short in
+  // between, it fails; grown, what was read first is written.
+  const std::string text = random_text(300000, 10);
+  const std::string concerned = "FAULT_PATH=" + dir.path().string();
+  run_options cut;
+  cut.faults = {concerned, "FAULT_INPUT_RESIZE=1000"};
+  dir.write("in.txt", text);
+  const run_result shrunk = run({"in.txt", "-"}, cut);
+  EXPECT_EQ(shrunk.status, FAILURE);
+  EXPECT_EQ(shrunk.err, "Failed reading 'in.txt'.\n");
+
+  run_options grown;
+  grown.faults = {concerned, "FAULT_INPUT_RESIZE=400000"};
+  dir.write("in.txt", text);
+  const run_result longer = run({"in.txt", "-"}, grown);
+  EXPECT_EQ(longer.status, 0);
+  EXPECT_EQ(longer.out, wrapped(text));
+
+  // So is a file that the checker extracts.
+  dir.write("in.txt", text);
+  expect_success(run({"in.txt", "in.ui"}));
+  const run_result extracted = run_checker({"-x", "in.ui"}, cut);
+  EXPECT_EQ(extracted.status, 1);
+  EXPECT_EQ(extracted.err,
+            "in.ui: FAILED (checksum mismatch)\n"
+            "upgrade-info-check: 1 of 1 file FAILED\n");
 }
 
 TEST_F(upgrade_info_tool, write_failures_are_reported) {

@@ -9,6 +9,9 @@
 //   FAULT_NO_TMPFILE=1    no file system takes unnamed files (O_TMPFILE)
 //   FAULT_WRITE_HANG=<m>  writing to a file concerned creates the file <m>,
 //                         then waits for a signal
+//   FAULT_INPUT_RESIZE=<n>  the first seek to a position in a file concerned
+//                         that is open only to read cuts or extends it to
+//                         <n> bytes, as another program might meanwhile
 //   FAULT_PROBE=<path>    creates <path> when loaded, to show that it was
 
 #include <dlfcn.h>
@@ -141,6 +144,19 @@ extern "C" int openat(int directory, const char* path, int flags, ...) {
       open_file_at("openat64", directory, path, flags, arguments);
   va_end(arguments);
   return result;
+}
+
+// As the tool is built, with 64-bit file offsets, this is fseeko64.
+extern "C" int fseeko(std::FILE* stream, off_t offset, int whence) {
+  static bool resized = false;
+  const char* size = std::getenv("FAULT_INPUT_RESIZE");
+  const int fd = fileno(stream);
+  if (size != nullptr && !resized && whence == SEEK_SET &&
+      (fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY && concerns(fd)) {
+    resized = truncate(path_of_descriptor(fd).c_str(), std::atoll(size)) == 0;
+  }
+  return next_definition<int(std::FILE*, off_t, int)>("fseeko64")(
+      stream, offset, whence);
 }
 
 extern "C" int fclose(std::FILE* stream) {

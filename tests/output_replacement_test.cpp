@@ -128,21 +128,6 @@ void use_every_inode(const fs::path& directory) {
 
 class output_replacement : public upgrade_info_tool {
  protected:
-  // Faults are injected by preloading a library into the tool, which a
-  // launcher would take for itself and a statically linked tool ignores.
-  bool can_inject_faults() const {
-    static bool preloads = false;
-    static bool probed = false;
-    if (!probed && runs_natively()) {
-      run_options probe;
-      probe.faults = {"FAULT_PROBE=" + (dir / "probe").string()};
-      run({}, probe);
-      preloads = fs::exists(dir / "probe");
-      fs::remove(dir / "probe");
-    }
-    probed = true;
-    return preloads;
-  }
   static bool has_posix_files() { return !is_windows_build(); }
   // Whether the case may change the machine: mount, set kernel settings
   // and file flags, and run the tool as another user.

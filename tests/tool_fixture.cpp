@@ -2,8 +2,10 @@
 
 #include <zlib.h>
 
+#include <array>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 #include "upgrade_info_format.h"
@@ -31,6 +33,39 @@ std::string random_text(std::size_t size, unsigned seed) {
   return text;
 }
 
+std::string text_with_checksum(std::size_t size, std::uint32_t checksum) {
+  // CRC-32 is linear, so four bytes at the end reach any checksum. The
+  // steps that end in it are found backwards, each table entry having a
+  // top byte of its own; then the bytes that take those steps, forwards.
+  std::array<std::uint32_t, 256> table{};
+  std::array<unsigned char, 256> by_top_byte{};
+  for (std::uint32_t n = 0; n < 256; ++n) {
+    const auto byte = static_cast<Bytef>(n);
+    table[n] = ~static_cast<std::uint32_t>(crc32_z(0xFFFFFFFF, &byte, 1));
+    by_top_byte[table[n] >> 24] = static_cast<unsigned char>(n);
+  }
+  for (unsigned seed = 0;; ++seed) {
+    std::string text = random_text(size - 4, seed);
+    const std::string covered = std::string(MAGIC_LINE) + text;
+    std::uint32_t state = ~static_cast<std::uint32_t>(crc32_z(
+        0, reinterpret_cast<const Bytef*>(covered.data()), covered.size()));
+    std::array<unsigned char, 4> steps{};
+    std::uint32_t end = ~checksum;
+    for (int i = 3; i >= 0; --i) {
+      steps[i] = by_top_byte[end >> 24];
+      end = (end ^ table[steps[i]]) << 8;
+    }
+    for (const unsigned char step : steps) {
+      text += static_cast<char>((state ^ step) & 0xFF);
+      state = table[step] ^ (state >> 8);
+    }
+    if (text.find_first_of(std::string("\0\r\x1A", 3), size - 4) ==
+        std::string::npos) {
+      return text;
+    }
+  }
+}
+
 std::string as_on_standard_stream(std::string_view bytes) {
   std::string text;
   for (const char c : bytes) {
@@ -44,6 +79,21 @@ std::string as_on_standard_stream(std::string_view bytes) {
 
 bool runs_natively() { return tool.launcher.empty(); }
 bool is_windows_build() { return tool.executable.ends_with(".exe"); }
+
+bool can_inject_faults() {
+  static const bool preloads = [] {
+    if (!runs_natively() || tool.fault_injection.empty()) {
+      return false;
+    }
+    const scratch_directory probe;
+    run_options options;
+    options.directory = probe.path();
+    options.faults = {"FAULT_PROBE=" + (probe / "loaded").string()};
+    tool_process(tool, {}, options).wait();
+    return std::filesystem::exists(probe / "loaded");
+  }();
+  return preloads;
+}
 
 run_result upgrade_info_tool::run(const std::vector<std::string>& args,
                                   run_options options) const {

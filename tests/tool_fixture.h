@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,10 @@ std::string wrapped(std::string_view content);
 // that every platform's text mode reads them unchanged.
 std::string random_text(std::size_t size, unsigned seed);
 
+// Such a text of `size` bytes whose upgrade-info file has the checksum
+// `checksum`: the checksum's line comes in every length.
+std::string text_with_checksum(std::size_t size, std::uint32_t checksum);
+
 // `bytes` as they arrive through standard output or standard error, which
 // are text streams on Windows: there each line feed becomes a carriage
 // return and a line feed.
@@ -36,6 +41,10 @@ std::string as_on_standard_stream(std::string_view bytes);
 
 bool runs_natively();
 bool is_windows_build();
+// Whether faults can be injected into the tool by preloading a library,
+// which a launcher would take for itself and a statically linked tool
+// ignores.
+bool can_inject_faults();
 
 class upgrade_info_tool : public ::testing::Test {
  protected:

@@ -73,6 +73,19 @@ void set_variable(std::vector<std::string>& environment, std::string_view name,
   environment.push_back(entry);
 }
 
+// Writes `bytes` into the pipe; false once the tool stopped reading, when
+// its result tells the rest.
+bool send_to_pipe(int pipe, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(pipe, bytes.data(), bytes.size());
+    if (n <= 0) {
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
 // Runs in the child between fork and exec, so it calls only what is safe
 // there and ends with _exit on any failure.
 [[noreturn]] void become_tool(const run_options& options, const char* file,
@@ -198,16 +211,16 @@ tool_process::tool_process(const tool_command& tool,
   const std::string file = named ? tool.executable : words.front();
 
   int pipe_fds[2] = {-1, -1};
+  const bool piped = options.stdin_bytes || options.stdin_through_pipe;
   // Close-on-exec, so that the tool holds no write end and sees the end of
   // its input when the test closes its own.
-  if (options.stdin_bytes && pipe2(pipe_fds, O_CLOEXEC) != 0) {
+  if (piped && pipe2(pipe_fds, O_CLOEXEC) != 0) {
     throw std::runtime_error("cannot make a pipe");
   }
   const int stdin_fd =
-      options.stdin_bytes
-          ? pipe_fds[0]
-          : open(options.stdin_file.value_or("/dev/null").c_str(),
-                 O_RDONLY | O_CLOEXEC);
+      piped ? pipe_fds[0]
+            : open(options.stdin_file.value_or("/dev/null").c_str(),
+                   O_RDONLY | O_CLOEXEC);
   if (options.stdin_offset > 0) {
     lseek(stdin_fd, static_cast<off_t>(options.stdin_offset), SEEK_SET);
   }
@@ -222,17 +235,20 @@ tool_process::tool_process(const tool_command& tool,
   if (pid_ < 0) {
     throw std::runtime_error("cannot fork");
   }
-  if (options.stdin_bytes) {
-    const std::string& bytes = *options.stdin_bytes;
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-      const ssize_t n =
-          write(pipe_fds[1], bytes.data() + sent, bytes.size() - sent);
-      if (n <= 0) {
-        break;  // the tool stopped reading; its result tells the rest
-      }
-      sent += static_cast<std::size_t>(n);
+  if (piped) {
+    std::ifstream file;
+    if (!options.stdin_bytes) {
+      file.open(*options.stdin_file, std::ios::binary);
     }
+    std::string bytes = options.stdin_bytes.value_or("");
+    do {
+      if (file.is_open()) {
+        bytes.resize(1 << 20);
+        file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(file.gcount()));
+      }
+    } while (send_to_pipe(pipe_fds[1], bytes) && file.is_open() &&
+             !bytes.empty());
     close(pipe_fds[1]);
   }
 }

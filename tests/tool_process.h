@@ -38,7 +38,8 @@ struct run_options {
   std::filesystem::path directory;
   std::optional<std::string> stdin_bytes;  // through a pipe
   std::optional<std::filesystem::path> stdin_file;
-  std::uint64_t stdin_offset = 0;  // where stdin_file is read from
+  std::uint64_t stdin_offset = 0;   // where stdin_file is read from
+  bool stdin_through_pipe = false;  // stdin_file's bytes, through a pipe
   // Where standard output goes; captured into run_result::out when absent.
   std::optional<std::filesystem::path> stdout_file;
   bool stdout_appends = false;    // to stdout_file, without truncating it

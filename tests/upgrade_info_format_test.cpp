@@ -26,15 +26,22 @@ std::string text_of(std::span<const unsigned char> bytes) {
 }
 
 TEST(upgrade_info_format, checksum_line_has_no_sign_padding_or_leading_zero) {
-  EXPECT_EQ(checksum_line(0), "CRC:0\n");
-  EXPECT_EQ(checksum_line(7), "CRC:7\n");
-  EXPECT_EQ(checksum_line(4294967295u), "CRC:4294967295\n");
+  const std::string magic(MAGIC_LINE);
+  EXPECT_EQ(upgrade_info_head(0), "CRC:0\n" + magic);
+  EXPECT_EQ(upgrade_info_head(7), "CRC:7\n" + magic);
+  EXPECT_EQ(upgrade_info_head(4294967295u), "CRC:4294967295\n" + magic);
+}
+
+std::uint32_t checksum_of(std::string_view content) {
+  content_checksum checksum;
+  checksum.add(bytes_of(content));
+  return checksum.value();
 }
 
 TEST(upgrade_info_format, checksum_covers_magic_line_then_content) {
-  EXPECT_EQ(upgrade_info_checksum({}), 3497001744u);
-  EXPECT_EQ(upgrade_info_checksum(bytes_of("abc")), 1378533533u);
-  EXPECT_EQ(upgrade_info_checksum(bytes_of("hello\n")), 2499468743u);
+  EXPECT_EQ(checksum_of(""), 3497001744u);
+  EXPECT_EQ(checksum_of("abc"), 1378533533u);
+  EXPECT_EQ(checksum_of("hello\n"), 2499468743u);
 }
 
 #if defined(__linux__) && SIZE_MAX > UINT32_MAX
@@ -72,8 +79,10 @@ TEST(upgrade_info_format, checksum_covers_content_past_four_gigabytes) {
     block[k] = static_cast<char>('a' + k % 26);
   }
   const std::span<const unsigned char> content = repeated(block, 4097);
+  content_checksum checksum;
+  checksum.add(content);
   // The same 4 GiB + 1 MiB checksummed by Python's zlib.crc32.
-  EXPECT_EQ(upgrade_info_checksum(content), 4017942936u);
+  EXPECT_EQ(checksum.value(), 4017942936u);
   munmap(const_cast<unsigned char*>(content.data()), content.size());
 }
 #endif
@@ -87,17 +96,31 @@ TEST(upgrade_info_format, content_stops_at_the_first_zero_byte) {
 }
 
 std::string wrap(std::string_view content) {
-  return checksum_line(upgrade_info_checksum(bytes_of(content))) +
-         std::string(MAGIC_LINE) + std::string(content);
+  return upgrade_info_head(checksum_of(content)) + std::string(content);
+}
+
+// The verdict on `file` and the content the parser found in it, given the
+// bytes in pieces of `piece` bytes.
+std::pair<verdict, std::string> parse(const std::string& file,
+                                      std::size_t piece) {
+  upgrade_info_parser parser;
+  std::string content;
+  for (std::size_t at = 0; at < file.size() && !parser.decided(); at += piece) {
+    content += text_of(
+        parser.take(bytes_of(std::string_view(file).substr(at, piece))));
+  }
+  return {parser.finish(), content};
 }
 
 TEST(upgrade_info_format, parse_accepts_what_is_written_and_finds_content) {
   for (const std::string_view content : {"", "a", "line\r\nmore\n"}) {
     const std::string file = wrap(content);
-    const parsed_upgrade_info parsed = parse_upgrade_info(bytes_of(file));
-    ASSERT_EQ(parsed.result, verdict::verified) << file;
-    EXPECT_EQ(text_of(parsed.content), content);
-    EXPECT_EQ(parsed.checksum, upgrade_info_checksum(bytes_of(content)));
+    for (const std::size_t piece :
+         {std::size_t{1}, std::size_t{7}, file.size()}) {
+      const auto [result, found] = parse(file, piece);
+      ASSERT_EQ(result, verdict::verified) << file;
+      EXPECT_EQ(found, content);
+    }
   }
 }
 
@@ -131,9 +154,17 @@ TEST(upgrade_info_format, parse_rejects_every_departure_from_the_format) {
       {wrap("a\0b"s), verdict::zero_in_content},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(parse_upgrade_info(bytes_of(c.file)).result, c.expected)
-        << c.file;
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{1} << 20}) {
+      EXPECT_EQ(parse(c.file, piece).first, c.expected) << c.file;
+    }
   }
+}
+
+TEST(upgrade_info_format, parse_decides_a_bad_checksum_line_from_its_start) {
+  upgrade_info_parser parser;
+  parser.take(bytes_of("CRC:123456789012"));
+  EXPECT_TRUE(parser.decided());
+  EXPECT_EQ(parser.finish(), verdict::bad_checksum_line);
 }
 
 }  // namespace

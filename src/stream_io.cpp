@@ -1,0 +1,87 @@
+#include "stream_io.h"
+
+#include <sys/stat.h>
+
+#include <new>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace upgrade_info {
+
+void page_deleter::operator()(unsigned char* memory) const {
+  ::operator delete[](memory, std::align_val_t{PAGE});
+}
+
+page_memory allocate_pages(std::size_t size) {
+  return page_memory(static_cast<unsigned char*>(
+      ::operator new[](size, std::align_val_t{PAGE}, std::nothrow)));
+}
+
+std::FILE* unbuffered(std::FILE* stream) {
+  std::setvbuf(stream, nullptr, _IONBF, 0);
+  return stream;
+}
+
+#ifdef _WIN32
+
+std::int64_t stream_tell(std::FILE* stream) { return _ftelli64(stream); }
+
+bool stream_seek(std::FILE* stream, std::uint64_t offset) {
+  return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t stream_remaining(std::FILE* stream) {
+  struct _stati64 status {};
+  const std::int64_t at = stream_tell(stream);
+  if (_fstati64(_fileno(stream), &status) != 0 ||
+      (status.st_mode & _S_IFMT) != _S_IFREG || at < 0) {
+    return -1;
+  }
+  return status.st_size > at ? status.st_size - at : 0;
+}
+
+bool stream_resize(std::FILE* stream, std::uint64_t size) {
+  return std::fflush(stream) == 0 &&
+         _chsize_s(_fileno(stream), static_cast<__int64>(size)) == 0;
+}
+
+void enlarge_pipe(std::FILE*, int) {}
+
+#else
+
+std::int64_t stream_tell(std::FILE* stream) { return ftello(stream); }
+
+bool stream_seek(std::FILE* stream, std::uint64_t offset) {
+  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t stream_remaining(std::FILE* stream) {
+  struct stat status {};
+  const std::int64_t at = stream_tell(stream);
+  if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode) ||
+      at < 0) {
+    return -1;
+  }
+  return status.st_size > at ? status.st_size - at : 0;
+}
+
+bool stream_resize(std::FILE* stream, std::uint64_t size) {
+  return std::fflush(stream) == 0 &&
+         ftruncate(fileno(stream), static_cast<off_t>(size)) == 0;
+}
+
+void enlarge_pipe(std::FILE* stream, int size) {
+  struct stat status {};
+  if (fstat(fileno(stream), &status) == 0 && S_ISFIFO(status.st_mode)) {
+    fcntl(fileno(stream), F_SETPIPE_SZ, size);
+  }
+}
+
+#endif
+
+}  // namespace upgrade_info
