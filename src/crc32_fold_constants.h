@@ -1,8 +1,13 @@
 #ifndef UPGRADE_INFO_CRC32_FOLD_CONSTANTS_H_
 #define UPGRADE_INFO_CRC32_FOLD_CONSTANTS_H_
 
-// The constants of CRC-32 folding with carry-less multiplication, derived at
-// compile time. Only the folding kernels include this header.
+// The constants of CRC-32 folding with carry-less multiplication, the method
+// of Intel's white paper "Fast CRC Computation for Generic Polynomials Using
+// PCLMULQDQ Instruction" (Gopal and others, 2009). They are derived here by
+// consteval functions, so that every build, -O0 included, has them as
+// constants in the code: none is computed at run time, and none is emitted
+// as a function of its own inside a kernel's file, which is built for a CPU
+// the machine may lack. Only the folding kernels include this header.
 //
 // How folding works. A CRC is the remainder of the message, as a polynomial
 // over GF(2), times x^32, divided by the generator P. Remainders add up, so a
@@ -32,7 +37,7 @@ namespace upgrade_info::crc32_fold {
 inline constexpr std::uint64_t GENERATOR = 0x104C11DB7;  // P, normal order
 
 // x^n mod P in normal order: bit k stands for x^k.
-constexpr std::uint64_t x_to_the_mod_p(unsigned n) {
+consteval std::uint64_t x_to_the_mod_p(unsigned n) {
   std::uint64_t remainder = 1;
   for (unsigned i = 0; i < n; ++i) {
     remainder <<= 1;
@@ -43,7 +48,7 @@ constexpr std::uint64_t x_to_the_mod_p(unsigned n) {
   return remainder;
 }
 
-constexpr std::uint64_t reflect(std::uint64_t value, unsigned bits) {
+consteval std::uint64_t reflect(std::uint64_t value, unsigned bits) {
   std::uint64_t reflected = 0;
   for (unsigned i = 0; i < bits; ++i) {
     reflected |= ((value >> i) & 1) << (bits - 1 - i);
@@ -52,12 +57,12 @@ constexpr std::uint64_t reflect(std::uint64_t value, unsigned bits) {
 }
 
 // The lane constant that multiplies a lane by x^n, modulo P.
-constexpr std::uint64_t times_x_to_the(unsigned n) {
+consteval std::uint64_t times_x_to_the(unsigned n) {
   return reflect(x_to_the_mod_p(n - 1), 64);
 }
 
 // floor(x^64 / P), in normal order.
-constexpr std::uint64_t barrett_quotient() {
+consteval std::uint64_t barrett_quotient() {
   std::uint64_t dividend_high = 1;  // x^64, shifted in a bit at a time
   std::uint64_t remainder = 0;
   std::uint64_t quotient = 0;
@@ -78,7 +83,7 @@ struct lane_pair {
   std::uint64_t low;
   std::uint64_t high;
 };
-constexpr lane_pair fold_by(unsigned bits) {
+consteval lane_pair fold_by(unsigned bits) {
   return {times_x_to_the(bits + 64), times_x_to_the(bits)};
 }
 
@@ -87,7 +92,8 @@ inline constexpr std::uint64_t TIMES_X64 = times_x_to_the(64);
 inline constexpr std::uint64_t BARRETT_MU = reflect(barrett_quotient(), 33);
 inline constexpr std::uint64_t BARRETT_P = reflect(GENERATOR, 33);
 
-// Values checked against an independent model of the arithmetic.
+// Spot values as a polynomial long division in Python gives them, written
+// apart from this code; mu and P as the white paper lists them.
 static_assert(times_x_to_the(128) == 0x9ba54c6f00000000);
 static_assert(times_x_to_the(192) == 0x65673b4600000000);
 static_assert(times_x_to_the(4160) == 0xe4e4561000000000);

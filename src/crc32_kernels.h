@@ -19,16 +19,15 @@ using crc32_kernel_function = std::uint32_t (*)(std::uint32_t crc,
 // A byte at a time through crc32_table: the reference for all the others.
 std::uint32_t crc32_bytewise(std::uint32_t crc, const unsigned char* bytes,
                              std::size_t length);
-// Sixteen bytes at a time through crc32_slice_tables, on any CPU; what
-// every other kernel uses for short inputs and for the last few bytes.
+// Sixteen bytes at a time through crc32_slice_tables, on any CPU; what the
+// braided and folding kernels use for short inputs and the last few bytes.
 std::uint32_t crc32_slice16(std::uint32_t crc, const unsigned char* bytes,
                             std::size_t length);
 // Eight interleaved streams of slicing by four, on any CPU.
 std::uint32_t crc32_braided(std::uint32_t crc, const unsigned char* bytes,
                             std::size_t length);
 
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || \
-    defined(_M_IX86)
+#if defined(__x86_64__) || defined(__i386__)
 #define UPGRADE_INFO_CRC32_X86 1
 // Folding with carry-less multiplication on 128-bit registers (SSE4.1 and
 // PCLMULQDQ), on 256-bit ones (AVX2 and VPCLMULQDQ), on 512-bit ones
@@ -42,7 +41,7 @@ std::uint32_t crc32_vpclmul_avx512(std::uint32_t crc,
                                    std::size_t length);
 #endif
 
-#if defined(__aarch64__) || defined(_M_ARM64)
+#if defined(__aarch64__)
 #define UPGRADE_INFO_CRC32_ARM64 1
 // The CRC32 instructions of ARMv8, eight bytes at a time.
 std::uint32_t crc32_armv8(std::uint32_t crc, const unsigned char* bytes,

@@ -2,7 +2,7 @@
 #define UPGRADE_INFO_CRC32_TABLE_H_
 
 // The lookup tables of the table-driven checksum kernels. Only the
-// checksum's own files and the tests include this header.
+// checksum's own files include this header.
 
 #include <array>
 #include <cstdint>

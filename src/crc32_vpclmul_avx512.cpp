@@ -11,7 +11,8 @@ namespace {
 
 // The zero-masking forms of broadcast and extract are used throughout: the
 // plain ones (and the cast to 128 bits, which GCC 12 builds on extract)
-// start from an undefined register, which GCC 12 warns of.
+// start from an undefined register, of which GCC 12 warns wrongly
+// (https://gcc.gnu.org/bugzilla/show_bug.cgi?id=105593).
 __m512i fold_constants_512(crc32_fold::lane_pair constants) {
   return _mm512_maskz_broadcast_i32x4(0xFFFF, fold_constants(constants));
 }

@@ -1,6 +1,6 @@
 # 64-bit Arm Linux, built with Debian's cross compiler and run under
-# qemu-user; "-cpu max" gives the emulated CPU the CRC32 and PMULL
-# instructions.
+# qemu-user; "-cpu max" gives the emulated CPU the CRC32 instructions that
+# the armv8 kernel uses.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
