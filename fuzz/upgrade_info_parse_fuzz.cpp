@@ -1,8 +1,9 @@
 // libFuzzer target: the parser of upgrade-info files takes any bytes, in
 // any pieces, without crashing; its verdict does not depend on where the
-// pieces break; and whatever it accepts is exactly what the tool's own
-// head makes of the content it found. The first byte of the input chooses
-// where it breaks in two; the rest is the file.
+// pieces break; whatever it accepts is exactly what the tool's own head
+// makes of the content it found; and a file it finds written through a
+// text-mode output verifies once each CR LF is an LF. The first byte of
+// the input chooses where it breaks in two; the rest is the file.
 
 #include <cstdint>
 #include <cstdio>
@@ -44,6 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (split.result != whole.result) {
     std::fprintf(stderr, "the verdict changed where the bytes broke\n");
     std::abort();
+  }
+  if (whole.result == verdict::crlf_line_ends) {
+    std::string lf;
+    for (std::size_t i = 0; i < file.size(); ++i) {
+      if (file[i] != '\r' || i + 1 == file.size() || file[i + 1] != '\n') {
+        lf += static_cast<char>(file[i]);
+      }
+    }
+    const auto bytes = reinterpret_cast<const unsigned char*>(lf.data());
+    if (parse({bytes, lf.size()}, 0).result != verdict::verified) {
+      std::fprintf(stderr, "CR LF line ends, but no file with LF ones\n");
+      std::abort();
+    }
   }
   if (whole.result != verdict::verified) {
     return 0;

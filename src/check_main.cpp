@@ -10,11 +10,14 @@
 #include "file_replacement.h"
 #include "input_reader.h"
 #include "named_stream.h"
+#include "program.h"
+#include "stream_io.h"
+#include "text_output.h"
 #include "upgrade_info_format.h"
 
-namespace {
+namespace upgrade_info {
 
-using namespace upgrade_info;
+namespace {
 
 constexpr const char* PROGRAM = "upgrade-info-check";
 constexpr int ANY_FAILED = 1;
@@ -60,7 +63,7 @@ checked_file check_pass(input_reader& input, std::FILE* content) {
 // verified: read a second time, when it verifies again, or kept in a spill
 // file for an input that can be read only once.
 checked_file check_file(const char* name, bool extract) {
-  std::FILE* stream = stream_try_open_by_name(name);
+  std::FILE* stream = stream_try_open_by_name(name, input_form::bytes);
   if (stream == nullptr) {
     return {};
   }
@@ -105,7 +108,7 @@ bool standard_output_written() {
   if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
     return true;
   }
-  std::fprintf(stderr, "%s: failed writing standard output\n", PROGRAM);
+  print(stderr, std::string(PROGRAM) + ": failed writing standard output\n");
   return false;
 }
 
@@ -125,25 +128,27 @@ std::string shown_name(std::string_view name) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int run_program(int argc, char* argv[]) {
   const check_command_line line = parse_check_command_line(argc, argv);
+  const std::string program(PROGRAM);
   if (!line.error.empty()) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
-                 PROGRAM, line.error.c_str(), PROGRAM);
+    print(stderr, program + ": " + line.error + "\nTry '" + program +
+                      " --help' for more information.\n");
     return USAGE_ERROR;
   }
   if (line.help || line.version) {
-    if (line.help) {
-      std::fputs(CHECK_USAGE, stdout);
-    } else {
-      std::printf("%s %s\n", PROGRAM, UPGRADE_INFO_VERSION);
-    }
+    print(stdout, line.help ? std::string(CHECK_USAGE)
+                            : program + " " + UPGRADE_INFO_VERSION + "\n");
     return standard_output_written() ? 0 : ANY_FAILED;
   }
 
-  // With --extract, standard output carries the content alone, so that a
-  // failure is reported on standard error.
-  std::FILE* report = line.extract ? stderr : stdout;
+  // With --extract, standard output carries the content alone, exactly as
+  // it is, so that a failure is reported on standard error.
+  std::FILE* report = stdout;
+  if (line.extract) {
+    report = stderr;
+    set_binary(stdout);
+  }
   tally results;
   for (const char* name : line.files) {
     const checked_file checked = check_file(name, line.extract);
@@ -151,23 +156,25 @@ int main(int argc, char* argv[]) {
     if (!checked.verified()) {
       ++results.failed;
       if (!line.status_only) {
-        std::fprintf(report, "%s: FAILED (%.*s)\n", shown_name(name).c_str(),
-                     static_cast<int>(checked.reason().size()),
-                     checked.reason().data());
+        print(report, shown_name(name) + ": FAILED (" +
+                          std::string(checked.reason()) + ")\n");
       }
     } else if (!line.extract && !line.quiet && !line.status_only) {
-      std::printf("%s: OK\n", shown_name(name).c_str());
+      print(stdout, shown_name(name) + ": OK\n");
     }
   }
   // The summary follows every line before it, also where standard output
   // and standard error go to one place.
   std::fflush(stdout);
   if (results.failed > 0 && !line.status_only) {
-    std::fprintf(stderr, "%s: %zu of %zu file%s FAILED\n", PROGRAM,
-                 results.failed, results.files, results.files == 1 ? "" : "s");
+    print(stderr, program + ": " + std::to_string(results.failed) + " of " +
+                      std::to_string(results.files) + " file" +
+                      (results.files == 1 ? "" : "s") + " FAILED\n");
   }
   if (!standard_output_written()) {
     return ANY_FAILED;
   }
   return results.exit_status();
 }
+
+}  // namespace upgrade_info

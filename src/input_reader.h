@@ -18,6 +18,7 @@ enum class io_status {
   too_large,     // no room to hold what must be held of it
   read_failed,   // the stream reported a read error
   write_failed,  // a write, or putting the output in its place, failed
+  utf16_text,    // the input is UTF-16 text, not a text the tool wraps
 };
 
 // An input read from where its stream stands, a piece of fixed size at a
@@ -40,6 +41,10 @@ class input_reader {
   std::span<unsigned char> next();
 
   io_status status() const { return status_; }
+  // The first piece, once read and until next() gives it out.
+  std::span<const unsigned char> first_piece() const {
+    return {buffer_.get() + PAGE, pending_ ? filled_ : 0};
+  }
 
   // Whether the input can be read again from where it started: a file.
   bool can_restart() const { return start_ >= 0; }

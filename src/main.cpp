@@ -1,21 +1,22 @@
 // upgrade-info <input> [output]: wraps a text file into an upgrade-info file.
 
 #include <cstdio>
-#include <string_view>
+#include <string>
 
 #include "exit_status.h"
 #include "input_reader.h"
 #include "named_stream.h"
 #include "output_file.h"
+#include "program.h"
+#include "text_output.h"
+#include "upgrade_info_format.h"
 #include "upgrade_info_writer.h"
+
+namespace upgrade_info {
 
 namespace {
 
-using namespace upgrade_info;
-
 constexpr const char* DEFAULT_OUTPUT_NAME = "upgrade_info_7db780a713a4.txt";
-
-constexpr std::string_view EMPTY_INPUT_MESSAGE = "Input file is empty.\n";
 
 // Writes the upgrade-info file of what `input` gives to the output `name`
 // stands for, and puts it in its place.
@@ -37,32 +38,33 @@ io_status write_output(input_reader& input, std::FILE* input_stream,
   return status;
 }
 
-void report(io_status status, const char* input_name, const char* output_name) {
+// The one message a failed run prints.
+std::string message(io_status status, const std::string& input_name,
+                    const std::string& output_name) {
   switch (status) {
     case io_status::ok:
       break;
     case io_status::empty:
-      std::fwrite(EMPTY_INPUT_MESSAGE.data(), 1, EMPTY_INPUT_MESSAGE.size(),
-                  stderr);
-      break;
+      return "Input file is empty.\n";
+    case io_status::utf16_text:
+      return "Input file is UTF-16 text.\n";
     case io_status::too_large:
-      std::fputs("Input file is too large.\n", stderr);
-      break;
+      return "Input file is too large.\n";
     case io_status::read_failed:
-      std::fprintf(stderr, "Failed reading '%s'.\n", input_name);
-      break;
+      return "Failed reading '" + input_name + "'.\n";
     case io_status::write_failed:
-      std::fprintf(stderr, "Failed writing '%s'.\n", output_name);
-      break;
+      return "Failed writing '" + output_name + "'.\n";
   }
+  return {};
 }
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int run_program(int argc, char* argv[]) {
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "Usage: %s <input> [output]\n",
-                 argc > 0 ? argv[0] : "upgrade-info");
+    print(stderr, "Usage: " +
+                      std::string(argc > 0 ? argv[0] : "upgrade-info") +
+                      " <input> [output]\n");
     return FAILURE_STATUS;
   }
   const char* input_name = argv[1];
@@ -70,12 +72,20 @@ int main(int argc, char* argv[]) {
 
   // The first piece of the input is read before the output is opened, so
   // that an input that is empty or cannot be read leaves it untouched.
-  std::FILE* input_stream = stream_open_by_name(input_name);
+  std::FILE* input_stream = stream_open_by_name(input_name, input_form::text);
   input_reader input(input_stream);
   io_status status = input.status();
+  if (status == io_status::ok && is_utf16_text(input.first_piece())) {
+    status = io_status::utf16_text;
+  }
   if (status == io_status::ok) {
     status = write_output(input, input_stream, output_name);
   }
-  report(status, input_name, output_name);
-  return status == io_status::ok ? 0 : FAILURE_STATUS;
+  if (status != io_status::ok) {
+    print(stderr, message(status, input_name, output_name));
+    return FAILURE_STATUS;
+  }
+  return 0;
 }
+
+}  // namespace upgrade_info

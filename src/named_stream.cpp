@@ -2,20 +2,35 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "exit_status.h"
+#include "stream_io.h"
+#include "text_output.h"
+
+#ifdef _WIN32
+#include "windows_text.h"
+#endif
 
 namespace upgrade_info {
 
-std::FILE* stream_try_open_by_name(const char* name) {
+std::FILE* stream_try_open_by_name(const char* name, input_form form) {
+  const bool text = form == input_form::text;
   if (std::strcmp(name, "-") == 0) {
+    if (!text) {
+      set_binary(stdin);
+    }
     return stdin;
   }
+#ifdef _WIN32
+  return _wfopen(native_path(name).c_str(), text ? L"r" : L"rb");
+#else
   return std::fopen(name, "r");
+#endif
 }
 
-std::FILE* stream_open_by_name(const char* name) {
-  std::FILE* stream = stream_try_open_by_name(name);
+std::FILE* stream_open_by_name(const char* name, input_form form) {
+  std::FILE* stream = stream_try_open_by_name(name, form);
   if (stream == nullptr) {
     fail_opening(name, stream_direction::read);
   }
@@ -23,8 +38,9 @@ std::FILE* stream_open_by_name(const char* name) {
 }
 
 void fail_opening(const char* name, stream_direction direction) {
-  std::fprintf(stderr, "Failed opening '%s' to %s.\n", name,
-               direction == stream_direction::write ? "write" : "read");
+  print(stderr, "Failed opening '" + std::string(name) + "' to " +
+                    (direction == stream_direction::write ? "write" : "read") +
+                    ".\n");
   std::exit(FAILURE_STATUS);
 }
 

@@ -1,14 +1,42 @@
-// What the platform's start-up does before main: on Windows, the runtime
-// expands wildcard patterns in the arguments into the names of matching
-// files, as the tool's users there expect, since their shell does not. A
-// pattern that matches nothing is passed on as it is.
-//
-// mingw-w64's runtime expands them when the program defines _dowildcard;
-// a Microsoft Visual C++ build links setargv.obj instead (src/CMakeLists.txt).
+// What the platform's start-up does before the program runs. On Windows it
+// takes the wide command line, so that a name outside the ANSI code page
+// reaches the program as typed rather than as a best-fit neighbour, and the
+// runtime expands wildcard patterns in it into the names of matching files,
+// as the tool's users there expect, since their shell does not; a pattern
+// that matches nothing is passed on as it is. mingw-w64's runtime expands
+// them when the program defines _dowildcard.
 
-#if defined(__MINGW32__)
+#include "program.h"
+
+#ifdef _WIN32
+
+#include <string>
+#include <vector>
+
+#include "windows_text.h"
+
 extern "C" {
 extern int _dowildcard;
 int _dowildcard = -1;
+
+int wmain(int argc, wchar_t* argv[]) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) {
+    arguments.push_back(upgrade_info::utf8_from(argv[i]));
+  }
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) {
+    pointers.push_back(argument.data());
+  }
+  pointers.push_back(nullptr);
+  return upgrade_info::run_program(argc, pointers.data());
 }
+}
+
+#else
+
+int main(int argc, char* argv[]) {
+  return upgrade_info::run_program(argc, argv);
+}
+
 #endif

@@ -5,6 +5,7 @@
 #include <new>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <fcntl.h>
@@ -28,6 +29,8 @@ std::FILE* unbuffered(std::FILE* stream) {
 }
 
 #ifdef _WIN32
+
+void set_binary(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
 std::int64_t stream_tell(std::FILE* stream) { return _ftelli64(stream); }
 
@@ -53,6 +56,8 @@ bool stream_resize(std::FILE* stream, std::uint64_t size) {
 void enlarge_pipe(std::FILE*, int) {}
 
 #else
+
+void set_binary(std::FILE*) {}
 
 std::int64_t stream_tell(std::FILE* stream) { return ftello(stream); }
 

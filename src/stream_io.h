@@ -27,6 +27,10 @@ page_memory allocate_pages(std::size_t size);
 // them at its own bounds. Returns `stream`.
 std::FILE* unbuffered(std::FILE* stream);
 
+// Makes a standard stream pass bytes unchanged: on Windows, where they are
+// text streams, no CR before each LF and no end at a Ctrl-Z.
+void set_binary(std::FILE* stream);
+
 // Where the stream stands, or -1 when it cannot tell (a pipe, a terminal).
 std::int64_t stream_tell(std::FILE* stream);
 bool stream_seek(std::FILE* stream, std::uint64_t offset);

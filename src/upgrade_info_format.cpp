@@ -26,6 +26,11 @@ std::span<const unsigned char> content_of(
   return zero == nullptr ? input : input.first(zero - input.data());
 }
 
+bool is_utf16_text(std::span<const unsigned char> start) {
+  return start.size() >= 2 && ((start[0] == 0xFF && start[1] == 0xFE) ||
+                               (start[0] == 0xFE && start[1] == 0xFF));
+}
+
 void content_checksum::add(std::span<const unsigned char> piece) {
   length_ += piece.size();
   // crc32_accumulate counts in 32 bits; longer pieces go in parts.
@@ -85,45 +90,83 @@ std::string_view verdict_reason(verdict result) {
       return "checksum mismatch";
     case verdict::zero_in_content:
       return "zero byte in content";
+    case verdict::crlf_line_ends:
+      return "CR LF line ends";
     case verdict::verified:
       break;
   }
   return "verified";
 }
 
-std::span<const unsigned char> upgrade_info_parser::take(
+std::span<const unsigned char> upgrade_info_parser::take_checksum_line(
     std::span<const unsigned char> bytes) {
   while (!decided_ && stage_ == stage::checksum_line && !bytes.empty()) {
     head_ += static_cast<char>(bytes.front());
     bytes = bytes.subspan(1);
-    if (head_.back() == '\n') {
-      const auto [value, length] = checksum_line_of(
-          {reinterpret_cast<const unsigned char*>(head_.data()), head_.size()});
-      decided_ = length != head_.size();
-      expected_ = value;
-      head_.clear();
-      stage_ = stage::magic_line;
-    } else {
-      decided_ = head_.size() == LONGEST_CHECKSUM_LINE;
+    if (head_.back() != '\n') {
+      // The longest line, and a CR before its line feed.
+      decided_ = head_.size() > LONGEST_CHECKSUM_LINE;
+      continue;
     }
+    crlf_ = head_.ends_with("\r\n");
+    if (crlf_) {
+      head_.erase(head_.size() - 2, 1);
+    }
+    const auto [value, length] = checksum_line_of(
+        {reinterpret_cast<const unsigned char*>(head_.data()), head_.size()});
+    decided_ = length != head_.size();
+    expected_ = value;
+    head_.clear();
+    stage_ = stage::magic_line;
   }
+  return bytes;
+}
+
+std::span<const unsigned char> upgrade_info_parser::take_magic_line(
+    std::span<const unsigned char> bytes) {
   if (!decided_ && stage_ == stage::magic_line) {
     const std::size_t part =
         std::min(bytes.size(), MAGIC_LINE.size() - head_.size());
     head_.append(reinterpret_cast<const char*>(bytes.data()), part);
     bytes = bytes.subspan(part);
     if (head_.size() == MAGIC_LINE.size()) {
-      verdict_ = verdict::no_magic_line;
+      verdict_ = crlf_ ? verdict::bad_checksum_line : verdict::no_magic_line;
       decided_ = head_ != MAGIC_LINE;
       stage_ = stage::content;
     }
   }
+  return bytes;
+}
+
+std::span<const unsigned char> upgrade_info_parser::with_lf_line_ends(
+    std::span<const unsigned char> bytes) {
+  lf_bytes_.clear();
+  for (const unsigned char byte : bytes) {
+    if (held_cr_ && byte != '\n') {
+      lf_bytes_ += '\r';
+    }
+    held_cr_ = byte == '\r';
+    if (!held_cr_) {
+      lf_bytes_ += static_cast<char>(byte);
+    }
+  }
+  return {reinterpret_cast<const unsigned char*>(lf_bytes_.data()),
+          lf_bytes_.size()};
+}
+
+std::span<const unsigned char> upgrade_info_parser::take(
+    std::span<const unsigned char> bytes) {
+  bytes = take_checksum_line(bytes);
+  if (crlf_) {
+    bytes = with_lf_line_ends(bytes);
+  }
+  bytes = take_magic_line(bytes);
   if (decided_ || stage_ != stage::content) {
     return {};
   }
   checksum_.add(bytes);
   zero_seen_ = zero_seen_ || content_of(bytes).size() != bytes.size();
-  return bytes;
+  return crlf_ ? std::span<const unsigned char>() : bytes;
 }
 
 verdict upgrade_info_parser::finish() const {
@@ -134,14 +177,25 @@ verdict upgrade_info_parser::finish() const {
     case stage::checksum_line:
       return verdict::bad_checksum_line;
     case stage::magic_line:
-      return verdict::no_magic_line;
+      return crlf_ ? verdict::bad_checksum_line : verdict::no_magic_line;
     case stage::content:
       break;
   }
-  if (checksum_.value() != expected_) {
-    return verdict::checksum_mismatch;
+  content_checksum checksum = checksum_;
+  if (held_cr_) {
+    checksum.add({reinterpret_cast<const unsigned char*>("\r"), 1});
   }
-  return zero_seen_ ? verdict::zero_in_content : verdict::verified;
+  verdict result = verdict::verified;
+  if (checksum.value() != expected_) {
+    result = verdict::checksum_mismatch;
+  } else if (zero_seen_) {
+    result = verdict::zero_in_content;
+  }
+  if (crlf_) {
+    return result == verdict::verified ? verdict::crlf_line_ends
+                                       : verdict::bad_checksum_line;
+  }
+  return result;
 }
 
 }  // namespace upgrade_info

@@ -28,6 +28,12 @@ inline constexpr std::size_t LONGEST_CHECKSUM_LINE = 15;
 // zero byte. Whatever follows a zero byte is left out of the file.
 std::span<const unsigned char> content_of(std::span<const unsigned char> input);
 
+// Whether an input that begins with `start` is UTF-16 text (it begins with
+// the byte-order mark FF FE or FE FF), as Windows PowerShell 5.1 and
+// Notepad's "Unicode" write it: its zero bytes would cut it after a
+// character or two, so it is refused rather than wrapped.
+bool is_utf16_text(std::span<const unsigned char> start);
+
 // The checksum of MAGIC_LINE followed by a content that comes in pieces.
 class content_checksum {
  public:
@@ -55,17 +61,22 @@ enum class verdict {
   no_magic_line,      // MAGIC_LINE does not follow the checksum line
   checksum_mismatch,  // the checksum of magic line and content differs
   zero_in_content,    // the content holds a zero byte, which the tool cuts
+  crlf_line_ends,     // it would verify were each CR LF an LF: it went
+                      // through a text-mode output, as on Windows
 };
 
 // A few words for a verdict other than verified, as "checksum mismatch".
 std::string_view verdict_reason(verdict result);
 
 // Judges a file as its bytes arrive, so that a file that is no upgrade-info
-// file is known as soon as its first bytes say so.
+// file is known as soon as its first bytes say so. A checksum line that ends
+// in CR LF is judged on: the rest with each CR LF read as an LF, to tell
+// a file that went through a text-mode output.
 class upgrade_info_parser {
  public:
   // Takes the next bytes of the file; returns those of them that are
-  // content, the rest being the checksum line and the magic line.
+  // content of a file that may verify, the rest being the checksum line and
+  // the magic line.
   std::span<const unsigned char> take(std::span<const unsigned char> bytes);
 
   // Whether the file is known to fail whatever follows.
@@ -76,6 +87,14 @@ class upgrade_info_parser {
  private:
   enum class stage { checksum_line, magic_line, content };
 
+  std::span<const unsigned char> take_checksum_line(
+      std::span<const unsigned char> bytes);
+  std::span<const unsigned char> take_magic_line(
+      std::span<const unsigned char> bytes);
+  // `bytes` with each CR LF an LF, a CR at their end held for what follows.
+  std::span<const unsigned char> with_lf_line_ends(
+      std::span<const unsigned char> bytes);
+
   stage stage_ = stage::checksum_line;
   bool decided_ = false;
   verdict verdict_ = verdict::bad_checksum_line;
@@ -83,6 +102,9 @@ class upgrade_info_parser {
   std::uint32_t expected_ = 0;
   content_checksum checksum_;
   bool zero_seen_ = false;
+  bool crlf_ = false;        // the checksum line ended in CR LF
+  bool held_cr_ = false;     // a CR at the end of the last bytes taken
+  std::string lf_bytes_;     // the last bytes taken, with LF line ends
 };
 
 }  // namespace upgrade_info

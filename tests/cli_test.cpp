@@ -110,6 +110,24 @@ TEST_F(upgrade_info_tool, empty_input_is_refused_and_output_left_untouched) {
   EXPECT_EQ(dir.read("old.txt"), "previous contents");
 }
 
+TEST_F(upgrade_info_tool, utf16_text_is_refused_and_output_left_untouched) {
+  // As Windows PowerShell 5.1 and Notepad's "Unicode" write it, little and
+  // big endian: its first zero byte would cut it after a character.
+  dir.write("old.txt", "previous contents");
+  for (const char* mark : {"\xFF\xFE", "\xFE\xFF"}) {
+    dir.write("notes.txt", mark + std::string("h\0i\0\n\0", 6));
+    expect_failure(run({"notes.txt", "old.txt"}),
+                   "Input file is UTF-16 text.\n");
+  }
+  EXPECT_EQ(dir.read("old.txt"), "previous contents");
+  // A UTF-8 byte-order mark is content like any other bytes.
+  dir.write("notes.txt", "\xEF\xBB\xBFtext\n");
+  expect_success(run({"notes.txt", "new.txt"}));
+  EXPECT_EQ(dir.read("new.txt"), wrapped("\xEF\xBB\xBFtext\n"));
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"new.txt", "notes.txt", "old.txt"}));
+}
+
 TEST_F(upgrade_info_tool, same_file_as_input_and_output_is_wrapped_in_place) {
   dir.write("notes.txt", "release notes\n");
   expect_success(run({"notes.txt", "notes.txt"}));

@@ -1,12 +1,16 @@
 // What holds only for the Windows builds: the input read in text mode,
-// standard output written in text mode, and wildcard patterns expanded by
-// the program's start-up.
+// standard output written in text mode, wildcard patterns expanded by the
+// program's start-up, and inputs beyond what 32 bits count.
+
+#include <zlib.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tool_fixture.h"
+#include "upgrade_info_format.h"
 
 namespace upgrade_info::testing {
 namespace {
@@ -17,6 +21,16 @@ class windows_build : public upgrade_info_tool {
     if (!is_windows_build()) {
       GTEST_SKIP() << "for the Windows builds only";
     }
+  }
+
+  // Runs one of the system's own commands, as attrib, in the directory.
+  run_result run_windows_command(const std::vector<std::string>& words) const {
+    tool_command command = tool;
+    command.executable = words.front();
+    run_options options;
+    options.directory = dir.path();
+    return tool_process(command, {words.begin() + 1, words.end()}, options)
+        .wait();
   }
 };
 
@@ -68,16 +82,119 @@ TEST_F(windows_build, start_up_expands_wildcards_into_file_names) {
                                       DEFAULT_OUTPUT}));
 }
 
-TEST_F(windows_build, names_may_hold_spaces) {
-  dir.write("release notes.txt", "text\n");
-  expect_success(run({"release notes.txt", "upgrade info.txt"}));
-  EXPECT_EQ(dir.read("upgrade info.txt"), wrapped("text\n"));
+TEST_F(windows_build, names_are_opened_exactly_as_typed) {
+  // Spaces, and scripts beyond the ANSI code page, where each name has a
+  // best-fit neighbour ("lódz" for "łódź") or turns into question marks.
+  dir.write("lódz.txt", "a neighbour\n");
+  const std::string names[] = {"release notes.txt", "łódź.txt", "Привет.txt",
+                               "日本.txt", "😀.txt"};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    dir.write(name, "text of " + name + "\n");
+    expect_success(run({name, name + ".ui"}));
+    EXPECT_EQ(dir.read(name + ".ui"), wrapped("text of " + name + "\n"));
+    expect_success(run_checker({"-q", name + ".ui"}));
+    EXPECT_EQ(run({name + ".missing", "out.txt"}).status, FAILURE);
+  }
+  // A redirected message shows a name in the ANSI code page, as ever.
+  expect_failure(run({"release notes.missing", "out.txt"}),
+                 "Failed opening 'release notes.missing' to read.\n");
+  EXPECT_EQ(dir.read("lódz.txt"), "a neighbour\n");
+  EXPECT_EQ(dir.listing().size(), 2 * std::size(names) + 1);
 }
 
-TEST_F(windows_build, device_names_are_written_directly) {
+TEST_F(windows_build, paths_beyond_260_characters_work) {
+  std::string directory = "d";
+  std::filesystem::create_directory(dir / directory);
+  while (directory.size() < 300) {
+    directory += "/" + std::string(60, 'n');
+    std::filesystem::create_directory(dir / directory);
+  }
+  dir.write(directory + "/in.txt", "text\n");
+  expect_success(run({directory + "/in.txt", directory + "/out.txt"}));
+  expect_success(run({directory + "/in.txt", directory + "/out.txt"}));
+  EXPECT_EQ(dir.read(directory + "/out.txt"), wrapped("text\n"));
+  EXPECT_EQ(scratch_directory::listing_of(dir / directory),
+            (std::vector<std::string>{"in.txt", "out.txt"}));
+}
+
+TEST_F(windows_build, devices_are_written_where_they_stand) {
   dir.write("in.txt", "text\n");
   expect_success(run({"in.txt", "NUL"}));
+  // A device that does not exist is no file to make beside its name.
+  for (const char* device : {"COM9", "lpt8.txt"}) {
+    expect_failure(run({"in.txt", device}),
+                   "Failed opening '" + std::string(device) + "' to write.\n");
+  }
   EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.txt"});
+}
+
+TEST_F(windows_build, replacing_keeps_hidden_and_system_attributes) {
+  dir.write("in.txt", "text\n");
+  dir.write("out.txt", "previous contents");
+  run_windows_command({"attrib", "+h", "out.txt"});
+  run_windows_command({"attrib", "+s", "out.txt"});
+  expect_success(run({"in.txt", "out.txt"}));
+  EXPECT_EQ(dir.read("out.txt"), wrapped("text\n"));
+  const std::string shown = run_windows_command({"attrib", "out.txt"}).out;
+  const std::string attributes = shown.substr(0, shown.find(':'));
+  EXPECT_NE(attributes.find('H'), std::string::npos) << shown;
+  EXPECT_NE(attributes.find('S'), std::string::npos) << shown;
+}
+
+TEST_F(windows_build, executables_may_use_addresses_above_two_gibibytes) {
+  // The PE header's flag IMAGE_FILE_LARGE_ADDRESS_AWARE, which gives a
+  // 32-bit program 4 GiB of address space on 64-bit Windows.
+  for (const std::string& executable : {tool.executable, tool.checker}) {
+    std::ifstream file(executable, std::ios::binary);
+    std::string header(4096, '\0');
+    file.read(header.data(), static_cast<std::streamsize>(header.size()));
+    const auto byte = [&](std::size_t at) {
+      return static_cast<unsigned>(static_cast<unsigned char>(header[at]));
+    };
+    const std::size_t pe = byte(0x3C) | byte(0x3D) << 8;
+    ASSERT_EQ(header.substr(pe, 4), std::string("PE\0\0", 4)) << executable;
+    const unsigned characteristics = byte(pe + 22) | byte(pe + 23) << 8;
+    EXPECT_NE(characteristics & 0x20, 0u) << executable;
+  }
+}
+
+TEST_F(windows_build, wraps_a_content_past_four_gibibytes) {
+  // The 32-bit build counts sizes and positions in 64 bits, and holds no
+  // more of the input than a piece at a time.
+  constexpr std::uintmax_t BLOCK = 1 << 20;
+  constexpr std::uintmax_t BLOCKS = 4097;
+  const std::uintmax_t free_space =
+      std::filesystem::space(dir.path()).available;
+  if (free_space < 2 * BLOCK * BLOCKS + (std::uintmax_t{1} << 30)) {
+    GTEST_SKIP() << "needs 9 GiB of free disk, not " << (free_space >> 30)
+                 << " GiB";
+  }
+  const std::string block = random_text(BLOCK, 11);
+  uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(MAGIC_LINE.data()),
+                      MAGIC_LINE.size());
+  {
+    std::ofstream input(dir / "big.txt", std::ios::binary);
+    for (std::uintmax_t i = 0; i < BLOCKS; ++i) {
+      input.write(block.data(), static_cast<std::streamsize>(block.size()));
+      crc = crc32_z(crc, reinterpret_cast<const Bytef*>(block.data()),
+                    block.size());
+    }
+  }
+  expect_success(run({"big.txt", "big.ui"}));
+  std::filesystem::remove(dir / "big.txt");
+  const std::string head =
+      "CRC:" + std::to_string(crc) + "\n" + std::string(MAGIC_LINE);
+  EXPECT_EQ(std::filesystem::file_size(dir / "big.ui"),
+            head.size() + BLOCK * BLOCKS);
+  std::ifstream output(dir / "big.ui", std::ios::binary);
+  std::string start(head.size() + BLOCK, '\0');
+  output.read(start.data(), static_cast<std::streamsize>(start.size()));
+  EXPECT_EQ(start, head + block);
+  std::string end(BLOCK, '\0');
+  output.seekg(-static_cast<std::streamoff>(BLOCK), std::ios::end);
+  output.read(end.data(), static_cast<std::streamsize>(end.size()));
+  EXPECT_EQ(end, block);
 }
 
 // Another program holding the destination open (a virus scanner, an

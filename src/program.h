@@ -1,0 +1,13 @@
+#ifndef UPGRADE_INFO_PROGRAM_H_
+#define UPGRADE_INFO_PROGRAM_H_
+
+namespace upgrade_info {
+
+// Each executable's own entry point, called by the platform's start-up with
+// the command line's arguments in the form every name takes inside the
+// program: as given on Linux, turned from UTF-16 into UTF-8 on Windows.
+int run_program(int argc, char* argv[]);
+
+}  // namespace upgrade_info
+
+#endif  // UPGRADE_INFO_PROGRAM_H_
