@@ -51,10 +51,7 @@ bool stream_release(std::FILE* stream) {
   if (stream == stdout) {
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
   }
-  // fclose can report success after an earlier fwrite came up short, so the
-  // stream's error indicator is read before it goes away.
-  const bool written = std::ferror(stream) == 0;
-  return std::fclose(stream) == 0 && written;
+  return std::fclose(stream) == 0;
 }
 
 }  // namespace upgrade_info
