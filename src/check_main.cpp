@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -63,11 +64,12 @@ checked_file check_pass(input_reader& input, std::FILE* content) {
 // verified: read a second time, when it verifies again, or kept in a spill
 // file for an input that can be read only once.
 checked_file check_file(const char* name, bool extract) {
-  std::FILE* stream = stream_try_open_by_name(name, input_form::bytes);
-  if (stream == nullptr) {
+  std::optional<input_reader> opened =
+      input_reader::try_open(name, input_form::bytes);
+  if (!opened) {
     return {};
   }
-  input_reader input(stream);
+  input_reader& input = *opened;
   checked_file checked;
   if (!extract || input.can_restart()) {
     checked = check_pass(input, nullptr);
@@ -90,7 +92,6 @@ checked_file check_file(const char* name, bool extract) {
       }
     }
   }
-  stream_release(stream);
   return checked;
 }
 

@@ -58,10 +58,10 @@ cpu_features detect() {
   }
   const unsigned long long state =
       all(ecx1, LEAF1_ECX_OSXSAVE) ? saved_state() : 0;
-  features.vpclmul_avx2 =
-      features.pclmul && (state & XCR0_YMM) == XCR0_YMM &&
-      all(ecx1, LEAF1_ECX_AVX) && all(ebx7, LEAF7_EBX_AVX2) &&
-      all(ecx7, LEAF7_ECX_VPCLMULQDQ);
+  features.vpclmul_avx2 = features.pclmul && (state & XCR0_YMM) == XCR0_YMM &&
+                          all(ecx1, LEAF1_ECX_AVX) &&
+                          all(ebx7, LEAF7_EBX_AVX2) &&
+                          all(ecx7, LEAF7_ECX_VPCLMULQDQ);
   features.vpclmul_avx512 = features.vpclmul_avx2 &&
                             (state & XCR0_ZMM) == XCR0_ZMM &&
                             all(ebx7, LEAF7_EBX_AVX512F);

@@ -4,8 +4,9 @@
 
 namespace upgrade_info {
 
-input_reader::input_reader(std::FILE* stream)
+input_reader::input_reader(std::FILE* stream, bool owns)
     : stream_(unbuffered(stream)),
+      owns_(owns),
       start_(stream_remaining(stream) >= 0 ? stream_tell(stream) : -1),
       reported_(stream_remaining(stream)),
       buffer_(allocate_pages(PAGE + PIECE)) {
@@ -18,6 +19,26 @@ input_reader::input_reader(std::FILE* stream)
   read_piece();
   if (status_ == io_status::ok && filled_ == 0 && reported_ <= 0) {
     status_ = io_status::empty;
+  }
+}
+
+input_reader input_reader::open(const char* name, input_form form) {
+  return input_reader(stream_open_by_name(name, form), true);
+}
+
+std::optional<input_reader> input_reader::try_open(const char* name,
+                                                   input_form form) {
+  std::FILE* stream = stream_try_open_by_name(name, form);
+  if (stream == nullptr) {
+    return std::nullopt;
+  }
+  return std::optional<input_reader>(std::in_place, stream, true);
+}
+
+void input_reader::release() {
+  if (owns_) {
+    stream_release(stream_);
+    owns_ = false;
   }
 }
 

@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
 
+#include "named_stream.h"
 #include "stream_io.h"
 
 namespace upgrade_info {
@@ -33,8 +35,25 @@ class input_reader {
   static constexpr std::size_t HEADROOM = 64;
 
   // Reads the first piece at once, so that status() tells whether the
-  // input is empty or fails before anything else is done.
-  explicit input_reader(std::FILE* stream);
+  // input is empty or fails before anything else is done. A stream it
+  // `owns` is released with it.
+  explicit input_reader(std::FILE* stream, bool owns = false);
+  input_reader(const input_reader&) = delete;
+  input_reader& operator=(const input_reader&) = delete;
+  ~input_reader() { release(); }
+
+  // The input a command-line name stands for ("-" is standard input, read
+  // from where it stands), in `form`. Like stream_open_by_name, reports a
+  // name that cannot be opened and ends the process.
+  static input_reader open(const char* name, input_form form);
+  // The same, but nothing when the name cannot be opened, for a caller that
+  // reports it itself.
+  static std::optional<input_reader> try_open(const char* name,
+                                              input_form form);
+
+  // Lets go of an owned stream before the reader goes: on Windows an open
+  // file cannot be replaced.
+  void release();
 
   // The next piece, with HEADROOM bytes free before it; empty at the end,
   // or once a read failed. It stays valid until the next call.
@@ -55,6 +74,7 @@ class input_reader {
   void read_piece();
 
   std::FILE* stream_;
+  bool owns_;
   io_status status_ = io_status::ok;
   std::int64_t start_;      // where the stream stood, or -1 for no file
   std::int64_t reported_;   // the bytes it reported to read, or -1

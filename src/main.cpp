@@ -5,7 +5,6 @@
 
 #include "exit_status.h"
 #include "input_reader.h"
-#include "named_stream.h"
 #include "output_file.h"
 #include "program.h"
 #include "text_output.h"
@@ -20,8 +19,7 @@ constexpr const char* DEFAULT_OUTPUT_NAME = "upgrade_info_7db780a713a4.txt";
 
 // Writes the upgrade-info file of what `input` gives to the output `name`
 // stands for, and puts it in its place.
-io_status write_output(input_reader& input, std::FILE* input_stream,
-                       const char* name) {
+io_status write_output(input_reader& input, const char* name) {
   output_file output(name);
   io_status status = io_status::write_failed;
   if (output.stream() != nullptr) {
@@ -31,7 +29,7 @@ io_status write_output(input_reader& input, std::FILE* input_stream,
   }
   // Released before the output takes the input's place, which Windows
   // refuses while the file is open.
-  stream_release(input_stream);
+  input.release();
   if (status == io_status::ok && !output.commit()) {
     status = io_status::write_failed;
   }
@@ -62,8 +60,7 @@ std::string message(io_status status, const std::string& input_name,
 
 int run_program(int argc, char* argv[]) {
   if (argc < 2 || argc > 3) {
-    print(stderr, "Usage: " +
-                      std::string(argc > 0 ? argv[0] : "upgrade-info") +
+    print(stderr, "Usage: " + std::string(argc > 0 ? argv[0] : "upgrade-info") +
                       " <input> [output]\n");
     return FAILURE_STATUS;
   }
@@ -72,14 +69,13 @@ int run_program(int argc, char* argv[]) {
 
   // The first piece of the input is read before the output is opened, so
   // that an input that is empty or cannot be read leaves it untouched.
-  std::FILE* input_stream = stream_open_by_name(input_name, input_form::text);
-  input_reader input(input_stream);
+  input_reader input = input_reader::open(input_name, input_form::text);
   io_status status = input.status();
   if (status == io_status::ok && is_utf16_text(input.first_piece())) {
     status = io_status::utf16_text;
   }
   if (status == io_status::ok) {
-    status = write_output(input, input_stream, output_name);
+    status = write_output(input, output_name);
   }
   if (status != io_status::ok) {
     print(stderr, message(status, input_name, output_name));

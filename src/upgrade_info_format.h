@@ -102,9 +102,9 @@ class upgrade_info_parser {
   std::uint32_t expected_ = 0;
   content_checksum checksum_;
   bool zero_seen_ = false;
-  bool crlf_ = false;        // the checksum line ended in CR LF
-  bool held_cr_ = false;     // a CR at the end of the last bytes taken
-  std::string lf_bytes_;     // the last bytes taken, with LF line ends
+  bool crlf_ = false;     // the checksum line ended in CR LF
+  bool held_cr_ = false;  // a CR at the end of the last bytes taken
+  std::string lf_bytes_;  // the last bytes taken, with LF line ends
 };
 
 }  // namespace upgrade_info

@@ -19,10 +19,9 @@ std::wstring widened(std::string_view text, UINT code_page) {
 // best-fit neighbour that would name another file.
 std::string narrowed(std::wstring_view text, UINT code_page) {
   const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  const int length =
-      WideCharToMultiByte(code_page, flags, text.data(),
-                          static_cast<int>(text.size()), nullptr, 0, nullptr,
-                          nullptr);
+  const int length = WideCharToMultiByte(code_page, flags, text.data(),
+                                         static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, nullptr);
   std::string narrow(static_cast<std::size_t>(length), '\0');
   WideCharToMultiByte(code_page, flags, text.data(),
                       static_cast<int>(text.size()), narrow.data(), length,
