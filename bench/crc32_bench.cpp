@@ -94,7 +94,7 @@ void measure(benchmark::State& state, crc32_kernel_function function) {
     crc = function(crc, bytes, size);
     benchmark::DoNotOptimize(crc);
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
 
 // Registers `function` at the standard sizes, and at every length from 1 to

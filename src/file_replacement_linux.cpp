@@ -303,9 +303,9 @@ void keep_attributes(int temporary, int existing) {
   }
   mode_t mode = status.st_mode & 07777;
   if (fchown(temporary, status.st_uid, status.st_gid) != 0) {
-    mode &= ~S_ISUID;
+    mode &= ~static_cast<mode_t>(S_ISUID);
     if (fchown(temporary, static_cast<uid_t>(-1), status.st_gid) != 0) {
-      mode &= ~S_ISGID;
+      mode &= ~static_cast<mode_t>(S_ISGID);
     }
   }
   fchmod(temporary, mode);

@@ -23,7 +23,9 @@ std::span<const unsigned char> content_of(
   }
   const auto* zero = static_cast<const unsigned char*>(
       std::memchr(input.data(), 0, input.size()));
-  return zero == nullptr ? input : input.first(zero - input.data());
+  return zero == nullptr
+             ? input
+             : input.first(static_cast<std::size_t>(zero - input.data()));
 }
 
 bool is_utf16_text(std::span<const unsigned char> start) {

@@ -38,12 +38,13 @@ TEST_F(upgrade_info_tool, writes_the_reference_files_exactly) {
 
 TEST_F(upgrade_info_tool, checksum_lines_of_every_length_are_written) {
   // Texts over several pieces of the tool's reading, and on their bounds.
-  for (const auto& [checksum, size] : {std::pair{0u, 300000},
-                                       {7u, 262144},
-                                       {42u, 131072},
-                                       {999999u, 300000},
-                                       {123456789u, 262143},
-                                       {4294967295u, 300000}}) {
+  for (const auto& [checksum, size] :
+       {std::pair<std::uint32_t, std::size_t>{0, 300000},
+        {7, 262144},
+        {42, 131072},
+        {999999, 300000},
+        {123456789, 262143},
+        {4294967295, 300000}}) {
     SCOPED_TRACE(checksum);
     const std::string text = text_with_checksum(size, checksum);
     dir.write("in.txt", text);

@@ -67,7 +67,8 @@ TEST_P(crc32_kernel_test, lengths_around_every_change_of_strategy) {
   std::mt19937 random(2);
   const std::vector<unsigned char> bytes = random_bytes(1 << 14, random);
   // Blocks of 16, 64, 128, 256 bytes; entry points at 64, 256, 1024.
-  for (const std::size_t threshold : {1024, 1280, 1536, 2048, 4096, 8192}) {
+  for (const std::size_t threshold :
+       {1024u, 1280u, 1536u, 2048u, 4096u, 8192u}) {
     for (std::size_t length = threshold - 300; length <= threshold + 300;
          ++length) {
       ASSERT_EQ(kernel(0xFFFFFFFF, bytes.data() + 1, length),

@@ -37,7 +37,8 @@ TEST(crc32, random_buffers_and_starting_values_match_zlib) {
     for (unsigned char& byte : bytes) {
       byte = static_cast<unsigned char>(random());
     }
-    const std::uint32_t start = round % 2 == 0 ? 0 : random();
+    const auto start =
+        static_cast<std::uint32_t>(round % 2 == 0 ? 0 : random());
     ASSERT_EQ(crc32_accumulate(start, bytes.data(),
                                static_cast<std::uint32_t>(bytes.size())),
               zlib_crc(start, bytes))

@@ -51,7 +51,7 @@ std::string text_with_checksum(std::size_t size, std::uint32_t checksum) {
         0, reinterpret_cast<const Bytef*>(covered.data()), covered.size()));
     std::array<unsigned char, 4> steps{};
     std::uint32_t end = ~checksum;
-    for (int i = 3; i >= 0; --i) {
+    for (std::size_t i = steps.size(); i-- > 0;) {
       steps[i] = by_top_byte[end >> 24];
       end = (end ^ table[steps[i]]) << 8;
     }
