@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <array>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -12,7 +11,7 @@
 
 namespace upgrade_info::testing {
 
-tool_command tool;
+programs_under_test suite;
 
 std::string wrapped(std::string_view content) {
   const std::string covered = std::string(MAGIC_LINE) + std::string(content);
@@ -77,19 +76,20 @@ std::string as_on_standard_stream(std::string_view bytes) {
   return text;
 }
 
-bool runs_natively() { return tool.launcher.empty(); }
-bool is_windows_build() { return tool.executable.ends_with(".exe"); }
+bool runs_natively() { return suite.tool.launcher.empty(); }
+bool is_windows_build() { return suite.tool.executable.ends_with(".exe"); }
 
 bool can_inject_faults() {
   static const bool preloads = [] {
-    if (!runs_natively() || tool.fault_injection.empty()) {
+    if (!runs_natively() || suite.fault_injection.empty()) {
       return false;
     }
     const scratch_directory probe;
     run_options options;
     options.directory = probe.path();
     options.faults = {"FAULT_PROBE=" + (probe / "loaded").string()};
-    tool_process(tool, {}, options).wait();
+    options.fault_injection = suite.fault_injection;
+    tool_process(suite.tool, {}, options).wait();
     return std::filesystem::exists(probe / "loaded");
   }();
   return preloads;
@@ -102,16 +102,16 @@ run_result upgrade_info_tool::run(const std::vector<std::string>& args,
 
 run_result upgrade_info_tool::run_checker(const std::vector<std::string>& args,
                                           run_options options) const {
-  tool_command checker = tool;
-  checker.executable = tool.checker;
   options.directory = dir.path();
-  return tool_process(checker, args, options).wait();
+  options.fault_injection = suite.fault_injection;
+  return tool_process(suite.checker, args, options).wait();
 }
 
 tool_process upgrade_info_tool::start(const std::vector<std::string>& args,
                                       run_options options) const {
   options.directory = dir.path();
-  return tool_process(tool, args, options);
+  options.fault_injection = suite.fault_injection;
+  return tool_process(suite.tool, args, options);
 }
 
 void upgrade_info_tool::expect_success(const run_result& result) {
@@ -128,18 +128,3 @@ void upgrade_info_tool::expect_failure(const run_result& result,
 }
 
 }  // namespace upgrade_info::testing
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  upgrade_info::testing::tool =
-      upgrade_info::testing::tool_command_from(argc, argv);
-  if (upgrade_info::testing::tool.executable.empty()) {
-    std::fprintf(stderr,
-                 "usage: %s --tool=PATH --checker=PATH [--launcher=WORDS] "
-                 "[--fault-injection=PATH] [--file-holder=PATH]\n",
-                 argv[0]);
-    return 2;
-  }
-  std::signal(SIGPIPE, SIG_IGN);
-  return RUN_ALL_TESTS();
-}

@@ -17,7 +17,7 @@
 namespace upgrade_info::testing {
 
 // Set once from the command line before the tests run.
-extern tool_command tool;
+extern programs_under_test suite;
 
 inline constexpr int FAILURE = 255;
 inline constexpr const char* DEFAULT_OUTPUT = "upgrade_info_7db780a713a4.txt";

@@ -134,41 +134,46 @@ bool send_to_pipe(int pipe, std::string_view bytes) {
 
 }  // namespace
 
-tool_command tool_command_from(int argc, char** argv) {
-  tool_command tool;
-  if (const char* executable = std::getenv("UPGRADE_INFO_TOOL")) {
-    tool.executable = executable;
-  }
-  if (const char* checker = std::getenv("UPGRADE_INFO_CHECKER")) {
-    tool.checker = checker;
-  }
-  if (const char* launcher = std::getenv("UPGRADE_INFO_LAUNCHER")) {
-    tool.launcher = words_of(launcher);
-  }
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg.starts_with("--tool=")) {
-      tool.executable = arg.substr(7);
-    } else if (arg.starts_with("--checker=")) {
-      tool.checker = arg.substr(10);
-    } else if (arg.starts_with("--launcher=")) {
-      tool.launcher = words_of(std::string(arg.substr(11)));
-    } else if (arg.starts_with("--fault-injection=")) {
-      tool.fault_injection = arg.substr(18);
-    } else if (arg.starts_with("--file-holder=")) {
-      tool.file_holder = arg.substr(14);
+programs_under_test programs_from(int argc, char** argv) {
+  std::string tool;
+  std::string checker;
+  std::string launcher;
+  programs_under_test programs;
+  const std::pair<const char*, std::string*> from_environment[] = {
+      {"UPGRADE_INFO_TOOL", &tool},
+      {"UPGRADE_INFO_CHECKER", &checker},
+      {"UPGRADE_INFO_LAUNCHER", &launcher}};
+  for (const auto& [variable, value] : from_environment) {
+    if (const char* set = std::getenv(variable)) {
+      *value = set;
     }
   }
-  for (std::string* path : {&tool.executable, &tool.checker,
-                            &tool.fault_injection, &tool.file_holder}) {
+  const std::pair<std::string_view, std::string*> options[] = {
+      {"--tool=", &tool},
+      {"--checker=", &checker},
+      {"--launcher=", &launcher},
+      {"--fault-injection=", &programs.fault_injection},
+      {"--file-holder=", &programs.file_holder}};
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    for (const auto& [prefix, value] : options) {
+      if (arg.starts_with(prefix)) {
+        *value = arg.substr(prefix.size());
+      }
+    }
+  }
+  for (std::string* path :
+       {&tool, &checker, &programs.fault_injection, &programs.file_holder}) {
     if (!path->empty()) {
       *path = std::filesystem::absolute(*path).string();
     }
   }
-  return tool;
+  programs.tool = {words_of(launcher), tool};
+  programs.checker = {words_of(launcher), checker};
+  return programs;
 }
 
-tool_process::tool_process(const tool_command& tool,
+tool_process::tool_process(const program& program,
                            const std::vector<std::string>& args,
                            const run_options& options) {
   static std::atomic<int> runs{0};
@@ -178,9 +183,9 @@ tool_process::tool_process(const tool_command& tool,
   const std::filesystem::path stdout_path =
       options.stdout_file.value_or(out_path_);
 
-  std::vector<std::string> words = tool.launcher;
-  const bool named = tool.launcher.empty() && options.program_name;
-  words.push_back(named ? *options.program_name : tool.executable);
+  std::vector<std::string> words = program.launcher;
+  const bool named = program.launcher.empty() && options.program_name;
+  words.push_back(named ? *options.program_name : program.executable);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : words) {
@@ -192,7 +197,7 @@ tool_process::tool_process(const tool_command& tool,
     environment.emplace_back(*variable);
   }
   if (!options.faults.empty()) {
-    set_variable(environment, "LD_PRELOAD", tool.fault_injection);
+    set_variable(environment, "LD_PRELOAD", options.fault_injection);
     // The sanitizers' runtime would otherwise insist on being loaded first.
     const char* sanitizer = std::getenv("ASAN_OPTIONS");
     set_variable(
@@ -208,7 +213,7 @@ tool_process::tool_process(const tool_command& tool,
   envp.push_back(nullptr);
 
   // With a program name of its own, argv[0] no longer names the file.
-  const std::string file = named ? tool.executable : words.front();
+  const std::string file = named ? program.executable : words.front();
 
   int pipe_fds[2] = {-1, -1};
   const bool piped = options.stdin_bytes || options.stdin_through_pipe;

@@ -14,25 +14,29 @@
 
 namespace upgrade_info::testing {
 
-// The executable under test, and the words put before it when it runs under
-// a launcher (an emulator such as "wine" or "qemu-aarch64 -cpu max").
-// With them, the helpers built for the same platform, where there are any:
-// the library that run_options::faults preloads (Linux), and hold_file
-// (Windows).
-// The checker is run the same way.
-struct tool_command {
+// A program to run: an executable, and the words put before it when it
+// runs under a launcher (an emulator such as "wine" or "qemu-aarch64 -cpu
+// max").
+struct program {
   std::vector<std::string> launcher;
   std::string executable;
-  std::string checker;
-  std::string fault_injection;
-  std::string file_holder;
 };
 
-// Parses "--tool=PATH", "--checker=PATH", "--launcher=WORDS",
-// "--fault-injection=PATH" and "--file-holder=PATH" out of `argv`, falling
-// back on the environment variables UPGRADE_INFO_TOOL, UPGRADE_INFO_CHECKER
-// and UPGRADE_INFO_LAUNCHER.
-tool_command tool_command_from(int argc, char** argv);
+// What the whole-program suite runs: the tool and the checker, under one
+// launcher, and the helpers built for the same platform, where there are
+// any.
+struct programs_under_test {
+  program tool;
+  program checker;
+  std::string fault_injection;  // the library run_options::faults preloads
+  std::string file_holder;      // hold_file, on Windows
+};
+
+// From "--tool=PATH", "--checker=PATH", "--launcher=WORDS",
+// "--fault-injection=PATH" and "--file-holder=PATH" in `argv`, else from the
+// environment variables UPGRADE_INFO_TOOL, UPGRADE_INFO_CHECKER and
+// UPGRADE_INFO_LAUNCHER.
+programs_under_test programs_from(int argc, char** argv);
 
 struct run_options {
   std::filesystem::path directory;
@@ -54,8 +58,9 @@ struct run_options {
   bool as_nobody = false;
   std::vector<gid_t> groups;
   // Variables of the fault-injection library ("FAULT_RENAME=18", ...); when
-  // present, the library is preloaded into the tool.
+  // present, that library is preloaded into the program.
   std::vector<std::string> faults;
+  std::string fault_injection;
 };
 
 inline constexpr uid_t NOBODY = 65534;
@@ -70,7 +75,7 @@ struct run_result {
 // A started process; wait() collects it.
 class tool_process {
  public:
-  tool_process(const tool_command& tool, const std::vector<std::string>& args,
+  tool_process(const program& program, const std::vector<std::string>& args,
                const run_options& options);
   tool_process(tool_process&& other) noexcept;
   tool_process& operator=(tool_process&&) = delete;

@@ -25,8 +25,7 @@ class windows_build : public upgrade_info_tool {
 
   // Runs one of the system's own commands, as attrib, in the directory.
   run_result run_windows_command(const std::vector<std::string>& words) const {
-    tool_command command = tool;
-    command.executable = words.front();
+    const program command{suite.tool.launcher, words.front()};
     run_options options;
     options.directory = dir.path();
     return tool_process(command, {words.begin() + 1, words.end()}, options)
@@ -145,7 +144,8 @@ TEST_F(windows_build, replacing_keeps_hidden_and_system_attributes) {
 TEST_F(windows_build, executables_may_use_addresses_above_two_gibibytes) {
   // The PE header's flag IMAGE_FILE_LARGE_ADDRESS_AWARE, which gives a
   // 32-bit program 4 GiB of address space on 64-bit Windows.
-  for (const std::string& executable : {tool.executable, tool.checker}) {
+  for (const std::string& executable :
+       {suite.tool.executable, suite.checker.executable}) {
     std::ifstream file(executable, std::ios::binary);
     std::string header(4096, '\0');
     file.read(header.data(), static_cast<std::streamsize>(header.size()));
@@ -203,8 +203,7 @@ class held_destination : public windows_build {
  protected:
   // Starts hold_file on `name` for `milliseconds` and waits until it holds it.
   tool_process hold(const std::string& name, int milliseconds) const {
-    tool_command holder = tool;
-    holder.executable = tool.file_holder;
+    const program holder{suite.tool.launcher, suite.file_holder};
     run_options options;
     options.directory = dir.path();
     tool_process process(holder, {name, "held", std::to_string(milliseconds)},
