@@ -2,9 +2,12 @@
 // the reference that every other is tested against; the others, each in a
 // file of its own built for its instruction set, are listed here with the
 // test of whether this CPU runs them, fastest first. The first that runs
-// here is chosen once, on the first call.
+// here is chosen on the first call and kept in the pointer every later
+// call goes through.
 
 #include "crc32.h"
+
+#include <atomic>
 
 #include "crc32_cpu_features.h"
 #include "crc32_kernels.h"
@@ -56,12 +59,30 @@ const crc32_kernel& choose_kernel() {
 
 std::span<const crc32_kernel> crc32_kernels() { return KERNELS; }
 
-const crc32_kernel& crc32_chosen_kernel() {
-  static const crc32_kernel& chosen = choose_kernel();
-  return chosen;
-}
+const crc32_kernel& crc32_chosen_kernel() { return choose_kernel(); }
 
 }  // namespace detail
+
+namespace {
+
+std::uint32_t choose_then_run(std::uint32_t crc, const unsigned char* bytes,
+                              std::size_t length);
+
+// The kernel in use: at first one that chooses it and puts it here, so
+// that every later call costs one load and one call, where a guarded
+// static would add a check of its guard to each, which shows on the
+// shortest inputs. Threads racing on the first call choose the same.
+std::atomic<detail::crc32_kernel_function> kernel_in_use{choose_then_run};
+
+std::uint32_t choose_then_run(std::uint32_t crc, const unsigned char* bytes,
+                              std::size_t length) {
+  const detail::crc32_kernel_function chosen =
+      detail::crc32_chosen_kernel().function;
+  kernel_in_use.store(chosen, std::memory_order_relaxed);
+  return chosen(crc, bytes, length);
+}
+
+}  // namespace
 
 std::uint32_t crc32_accumulate(std::uint32_t crc, const unsigned char* bytes,
                                std::uint32_t length) {
@@ -70,7 +91,7 @@ std::uint32_t crc32_accumulate(std::uint32_t crc, const unsigned char* bytes,
   if (length < 16) {
     return detail::crc32_slice16(crc, bytes, length);
   }
-  return detail::crc32_chosen_kernel().function(crc, bytes, length);
+  return kernel_in_use.load(std::memory_order_relaxed)(crc, bytes, length);
 }
 
 }  // namespace upgrade_info

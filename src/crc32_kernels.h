@@ -59,7 +59,7 @@ struct crc32_kernel {
 std::span<const crc32_kernel> crc32_kernels();
 
 // The kernel crc32_accumulate uses: the first in crc32_kernels() that runs
-// here, chosen once.
+// here.
 const crc32_kernel& crc32_chosen_kernel();
 
 }  // namespace upgrade_info::detail

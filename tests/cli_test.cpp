@@ -201,13 +201,6 @@ TEST_F(upgrade_info_tool, streams_that_cannot_be_opened_are_reported) {
   EXPECT_TRUE(std::filesystem::is_empty(dir / "folder"));
 }
 
-TEST_F(upgrade_info_tool, input_larger_than_a_thread_stack_is_wrapped) {
-  const std::string text = random_text(12 << 20, 2);
-  dir.write("big.txt", text);
-  expect_success(run({"big.txt", "out.txt"}));
-  EXPECT_EQ(dir.read("out.txt"), wrapped(text));
-}
-
 TEST_F(upgrade_info_tool,
        input_that_reports_no_size_but_has_content_is_wrapped) {
   if (is_windows_build()) {
