@@ -9,6 +9,7 @@ import datetime
 import json
 import pathlib
 import platform
+import statistics
 import subprocess
 import sys
 
@@ -45,8 +46,13 @@ def read_whole_runs(results):
     "rss": [cp, tool, checker, tool from a pipe] in MiB, "digits": n}}."""
     runs = {}
     for name, _, _ in INPUTS:
-        medians = [r["median"] for r in json.loads(
-            (results / f"run_{name}.json").read_text())["results"]]
+        times = None
+        for path in sorted(results.glob(f"run_{name}_*.json")):
+            rounds = [r["times"] for r in
+                      json.loads(path.read_text())["results"]]
+            times = rounds if times is None else [
+                all_times + more for all_times, more in zip(times, rounds)]
+        medians = [statistics.median(command) for command in times]
         memory = (results / f"memory_{name}.txt").read_text().split()
         runs[name] = dict(zip(["cp", "tool", "cat", "pipe", "checker"],
                               medians))
@@ -181,8 +187,9 @@ def main():
     lines += [f"- {item}" for item in machine()]
 
     lines += ["", "## Whole runs", "",
-              "Median wall time (hyperfine, the outputs removed and the "
-              "written files flushed before each run) of `upgrade-info` on a "
+              "Median wall time (hyperfine, in rounds of two runs of each "
+              "command, the outputs removed and the written files flushed "
+              "before each run) of `upgrade-info` on a "
               "text file, writing a new file, beside `cp --reflink=never` of "
               "the same file; of the same through a pipe (`cat FILE | "
               "upgrade-info - out`) beside `cat FILE | cat > out`; and of "
