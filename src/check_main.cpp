@@ -35,11 +35,6 @@ struct checked_file {
   }
 };
 
-bool write_all(std::FILE* output, std::span<const unsigned char> bytes) {
-  return bytes.empty() ||
-         std::fwrite(bytes.data(), 1, bytes.size(), output) == bytes.size();
-}
-
 // Reads a file until its verdict is decided, passing the content to
 // `content` when there is one.
 checked_file check_pass(input_reader& input, std::FILE* content) {
@@ -51,7 +46,9 @@ checked_file check_pass(input_reader& input, std::FILE* content) {
       break;
     }
     const std::span<const unsigned char> taken = parser.take(piece);
-    copied = (content == nullptr || write_all(content, taken)) && copied;
+    copied = (content == nullptr ||
+              write_all(content, taken.data(), taken.size())) &&
+             copied;
   }
   checked_file checked;
   checked.readable = copied && input.status() != io_status::read_failed &&
@@ -83,12 +80,12 @@ checked_file check_file(const char* name, bool extract) {
       checked = check_pass(input, spill.get());
     }
     if (checked.verified()) {
-      checked.readable = std::fflush(spill.get()) == 0 &&
-                         std::fseek(spill.get(), 0, SEEK_SET) == 0;
+      checked.readable =
+          std::fflush(spill.get()) == 0 && stream_seek(spill.get(), 0);
       input_reader spilled(spill.get());
       for (auto piece = spilled.next(); !piece.empty();
            piece = spilled.next()) {
-        write_all(stdout, piece);
+        write_all(stdout, piece.data(), piece.size());
       }
     }
   }

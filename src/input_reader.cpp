@@ -7,8 +7,8 @@ namespace upgrade_info {
 input_reader::input_reader(std::FILE* stream, bool owns)
     : stream_(unbuffered(stream)),
       owns_(owns),
-      start_(stream_remaining(stream) >= 0 ? stream_tell(stream) : -1),
       reported_(stream_remaining(stream)),
+      start_(reported_ >= 0 ? stream_tell(stream) : -1),
       buffer_(allocate_pages(PAGE + PIECE)) {
   if (buffer_ == nullptr) {
     status_ = io_status::too_large;

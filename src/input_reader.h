@@ -76,8 +76,8 @@ class input_reader {
   std::FILE* stream_;
   bool owns_;
   io_status status_ = io_status::ok;
-  std::int64_t start_;      // where the stream stood, or -1 for no file
   std::int64_t reported_;   // the bytes it reported to read, or -1
+  std::int64_t start_;      // where the stream stood, or -1 for no file
   page_memory buffer_;      // a page, HEADROOM of it in use, then a piece
   std::size_t filled_ = 0;  // of the piece in the buffer
   bool pending_ = false;    // a piece read but not yet given out

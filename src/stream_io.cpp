@@ -23,6 +23,10 @@ page_memory allocate_pages(std::size_t size) {
       ::operator new[](size, std::align_val_t{PAGE}, std::nothrow)));
 }
 
+bool write_all(std::FILE* stream, const void* bytes, std::size_t size) {
+  return size == 0 || std::fwrite(bytes, 1, size, stream) == size;
+}
+
 std::FILE* unbuffered(std::FILE* stream) {
   std::setvbuf(stream, nullptr, _IONBF, 0);
   return stream;

@@ -31,6 +31,9 @@ std::FILE* unbuffered(std::FILE* stream);
 // text streams, no CR before each LF and no end at a Ctrl-Z.
 void set_binary(std::FILE* stream);
 
+// Writes all `size` bytes; false when the stream took fewer.
+bool write_all(std::FILE* stream, const void* bytes, std::size_t size);
+
 // Where the stream stands, or -1 when it cannot tell (a pipe, a terminal).
 std::int64_t stream_tell(std::FILE* stream);
 bool stream_seek(std::FILE* stream, std::uint64_t offset);

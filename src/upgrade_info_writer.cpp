@@ -20,10 +20,6 @@ namespace {
 constexpr std::uint64_t LONGEST_HEAD =
     LONGEST_CHECKSUM_LINE + MAGIC_LINE.size();
 
-bool write_all(std::FILE* output, const void* bytes, std::size_t size) {
-  return size == 0 || std::fwrite(bytes, 1, size, output) == size;
-}
-
 // Reads the content, to the input's first zero byte or its end, into
 // `checksum`, and into `copy` when there is one.
 io_status take_content(input_reader& input, content_checksum& checksum,
