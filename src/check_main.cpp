@@ -1,17 +1,16 @@
 // upgrade-info-check [OPTION]... [FILE]...: verifies upgrade-info files.
 
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "check_command_line.h"
-#include "file_replacement.h"
 #include "input_reader.h"
 #include "named_stream.h"
 #include "program.h"
+#include "replayed_input.h"
 #include "stream_io.h"
 #include "text_output.h"
 #include "upgrade_info_format.h"
@@ -35,59 +34,49 @@ struct checked_file {
   }
 };
 
-// Reads a file until its verdict is decided, passing the content to
+// Reads a file until its verdict is decided, keeping the content in
 // `content` when there is one.
-checked_file check_pass(input_reader& input, std::FILE* content) {
+checked_file check_pass(input_reader& input, replayed_input* content) {
   upgrade_info_parser parser;
-  bool copied = true;
   while (!parser.decided()) {
     const std::span<const unsigned char> piece = input.next();
     if (piece.empty()) {
       break;
     }
     const std::span<const unsigned char> taken = parser.take(piece);
-    copied = (content == nullptr ||
-              write_all(content, taken.data(), taken.size())) &&
-             copied;
+    if (content != nullptr) {
+      content->keep(taken);
+    }
   }
   checked_file checked;
-  checked.readable = copied && input.status() != io_status::read_failed &&
-                     input.status() != io_status::too_large;
+  checked.readable = input.status() != io_status::read_failed &&
+                     input.status() != io_status::too_large &&
+                     (content == nullptr || content->status() == io_status::ok);
   checked.result = parser.finish();
   return checked;
 }
 
-// With `extract`, the content goes to standard output once the file is
-// verified: read a second time, when it verifies again, or kept in a spill
-// file for an input that can be read only once.
+// With `extract`, the content is kept in a spill file, which no one else
+// can change, as the file is verified, and goes to standard output from
+// there once all of it is known to verify.
 checked_file check_file(const char* name, bool extract) {
   std::optional<input_reader> opened =
       input_reader::try_open(name, input_form::bytes);
   if (!opened) {
     return {};
   }
-  input_reader& input = *opened;
-  checked_file checked;
-  if (!extract || input.can_restart()) {
-    checked = check_pass(input, nullptr);
-    if (extract && checked.verified()) {
-      checked = input.restart() ? check_pass(input, stdout) : checked_file{};
+  std::optional<replayed_input> content;
+  if (extract) {
+    content.emplace(*opened, replayed_input::source::spill);
+  }
+  checked_file checked = check_pass(*opened, content ? &*content : nullptr);
+  if (content && checked.verified()) {
+    content->start_again();
+    for (auto piece = content->next(); !piece.empty();
+         piece = content->next()) {
+      write_all(stdout, piece.data(), piece.size());
     }
-  } else {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> spill(
-        file_replacement::create_spill(), std::fclose);
-    if (spill != nullptr) {
-      checked = check_pass(input, spill.get());
-    }
-    if (checked.verified()) {
-      checked.readable =
-          std::fflush(spill.get()) == 0 && stream_seek(spill.get(), 0);
-      input_reader spilled(spill.get());
-      for (auto piece = spilled.next(); !piece.empty();
-           piece = spilled.next()) {
-        write_all(stdout, piece.data(), piece.size());
-      }
-    }
+    checked.readable = content->status() == io_status::ok;
   }
   return checked;
 }

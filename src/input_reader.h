@@ -7,21 +7,11 @@
 #include <optional>
 #include <span>
 
+#include "io_status.h"
 #include "named_stream.h"
 #include "stream_io.h"
 
 namespace upgrade_info {
-
-// How reading an input, and writing what it gives, went.
-enum class io_status {
-  ok,
-  empty,         // the stream reported no bytes to read (or no size at
-                 // all) and reading it gave none
-  too_large,     // no room to hold what must be held of it
-  read_failed,   // the stream reported a read error
-  write_failed,  // a write, or putting the output in its place, failed
-  utf16_text,    // the input is UTF-16 text, not a text the tool wraps
-};
 
 // An input read from where its stream stands, a piece of fixed size at a
 // time, so that memory never grows with it.

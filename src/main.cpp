@@ -1,12 +1,14 @@
 // upgrade-info <input> [output]: wraps a text file into an upgrade-info file.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "exit_status.h"
 #include "input_reader.h"
-#include "output_file.h"
+#include "io_status.h"
 #include "program.h"
+#include "replacement/output_file.h"
 #include "text_output.h"
 #include "upgrade_info_format.h"
 #include "upgrade_info_writer.h"
@@ -18,21 +20,24 @@ namespace {
 constexpr const char* DEFAULT_OUTPUT_NAME = "upgrade_info_7db780a713a4.txt";
 
 // Writes the upgrade-info file of what `input` gives to the output `name`
-// stands for, and puts it in its place.
-io_status write_output(input_reader& input, const char* name) {
+// stands for, and puts it in its place. Where a failure left the output's
+// old contents elsewhere, `kept_copy` says where.
+io_status write_output(input_reader& input, const char* name,
+                       std::optional<std::string>& kept_copy) {
   output_file output(name);
-  io_status status = io_status::write_failed;
-  if (output.stream() != nullptr) {
+  io_status status = output.status();
+  if (status == io_status::ok) {
     status = output.takes_bytes_in_order()
                  ? write_upgrade_info_in_order(input, output.stream())
-                 : write_upgrade_info_file(input, output.stream());
+                 : write_upgrade_info_file(input, output.file());
   }
   // Released before the output takes the input's place, which Windows
   // refuses while the file is open.
   input.release();
-  if (status == io_status::ok && !output.commit()) {
-    status = io_status::write_failed;
+  if (status == io_status::ok) {
+    status = output.commit();
   }
+  kept_copy = output.kept_copy();
   return status;
 }
 
@@ -50,6 +55,8 @@ std::string message(io_status status, const std::string& input_name,
       return "Input file is too large.\n";
     case io_status::read_failed:
       return "Failed reading '" + input_name + "'.\n";
+    case io_status::output_refused:
+      return "Failed opening '" + output_name + "' to write.\n";
     case io_status::write_failed:
       return "Failed writing '" + output_name + "'.\n";
   }
@@ -74,11 +81,16 @@ int run_program(int argc, char* argv[]) {
   if (status == io_status::ok && is_utf16_text(input.first_piece())) {
     status = io_status::utf16_text;
   }
+  std::optional<std::string> kept_copy;
   if (status == io_status::ok) {
-    status = write_output(input, output_name);
+    status = write_output(input, output_name, kept_copy);
   }
   if (status != io_status::ok) {
     print(stderr, message(status, input_name, output_name));
+    if (kept_copy) {
+      print(stderr, "The previous contents of '" + std::string(output_name) +
+                        "' are kept in '" + *kept_copy + "'.\n");
+    }
     return FAILURE_STATUS;
   }
   return 0;

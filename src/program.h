@@ -5,7 +5,8 @@ namespace upgrade_info {
 
 // Each executable's own entry point, called by the platform's start-up with
 // the command line's arguments in the form every name takes inside the
-// program: as given on Linux, turned from UTF-16 into UTF-8 on Windows.
+// program: as given on Linux, turned from UTF-16 into WTF-8 on Windows
+// (see windows_text.h).
 int run_program(int argc, char* argv[]);
 
 }  // namespace upgrade_info

@@ -9,6 +9,8 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #endif
 
@@ -35,6 +37,8 @@ std::FILE* unbuffered(std::FILE* stream) {
 #ifdef _WIN32
 
 void set_binary(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+
+bool is_kernel_file(int) { return false; }
 
 std::int64_t stream_tell(std::FILE* stream) { return _ftelli64(stream); }
 
@@ -63,6 +67,31 @@ void enlarge_pipe(std::FILE*, int) {}
 
 void set_binary(std::FILE*) {}
 
+bool is_kernel_file(int descriptor) {
+  struct statfs file_system {};
+  if (fstatfs(descriptor, &file_system) != 0) {
+    return false;
+  }
+  switch (file_system.f_type) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case BINFMTFS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::int64_t stream_tell(std::FILE* stream) { return ftello(stream); }
 
 bool stream_seek(std::FILE* stream, std::uint64_t offset) {
@@ -73,7 +102,7 @@ std::int64_t stream_remaining(std::FILE* stream) {
   struct stat status {};
   const std::int64_t at = stream_tell(stream);
   if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode) ||
-      at < 0) {
+      at < 0 || is_kernel_file(fileno(stream))) {
     return -1;
   }
   return status.st_size > at ? status.st_size - at : 0;

@@ -38,8 +38,14 @@ bool write_all(std::FILE* stream, const void* bytes, std::size_t size);
 std::int64_t stream_tell(std::FILE* stream);
 bool stream_seek(std::FILE* stream, std::uint64_t offset);
 
+// Whether the file open as `descriptor` is one of the kernel's own (on
+// /proc, /sys and their like), whose size says nothing of what it holds
+// and which may give other bytes on each reading.
+bool is_kernel_file(int descriptor);
+
 // How many bytes a file reports from where its stream stands to its end;
-// -1 when it is no file of a known size (a pipe, a terminal, a device).
+// -1 when it is no file of a known size (a pipe, a terminal, a device, a
+// file of the kernel's).
 std::int64_t stream_remaining(std::FILE* stream);
 
 // Cuts or extends the file that `stream` writes, flushed, to `size` bytes.

@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "input_reader.h"
+#include "io_status.h"
+#include "replacement/file_handle.h"
 
 namespace upgrade_info {
 
@@ -16,7 +18,7 @@ namespace upgrade_info {
 // line and the magic line, while its checksum is taken; then those lines go
 // before it, and where the checksum line is shorter than the longest, the
 // content is moved up to meet them.
-io_status write_upgrade_info_file(input_reader& input, std::FILE* file);
+io_status write_upgrade_info_file(input_reader& input, file_handle& file);
 
 // Writes to `output`, which takes bytes only in order (standard output, a
 // device, a FIFO), reading the content twice: for its checksum, then as it

@@ -1,25 +1,30 @@
 #ifndef UPGRADE_INFO_WINDOWS_TEXT_H_
 #define UPGRADE_INFO_WINDOWS_TEXT_H_
 
-// Names and text between the program's UTF-8 and the UTF-16 of Windows'
-// wide functions, which alone reach every file and console exactly.
+// Names and text between the program's own form of them and the UTF-16 of
+// Windows' wide functions, which alone reach every file and console
+// exactly.
+//
+// The program's form is WTF-8: UTF-8 that also encodes a lone surrogate,
+// as UTF-8 encodes any other code point. A Windows name may hold one, which
+// UTF-8 proper would turn into U+FFFD, the name of another file; WTF-8
+// gives back every name exactly as it came.
 
 #include <string>
 #include <string_view>
 
 namespace upgrade_info {
 
-std::wstring utf16_from(std::string_view utf8);
-std::string utf8_from(std::wstring_view utf16);
-// As the ANSI code page has it, where that is how text went before.
+std::wstring utf16_from(std::string_view wtf8);
+std::string wtf8_from(std::wstring_view utf16);
+// As the ANSI code page has it, where that is how text went before: a
+// character the code page lacks becomes a question mark, never a best-fit
+// neighbour that would name another file.
 std::string ansi_from(std::wstring_view utf16);
 
-// A path as Windows' wide file functions take it at any length: beyond the
-// 260 characters of MAX_PATH, the \\?\ form of its absolute path.
-std::wstring native_path(const char* utf8);
-
-// The absolute form of `path`, or `path` itself when it has none.
-std::wstring full_path(const std::wstring& path);
+// A path as Windows' wide file functions take it at any length: absolute,
+// and beyond the 260 characters of MAX_PATH, in its \\?\ form.
+std::wstring native_path(const char* wtf8);
 
 }  // namespace upgrade_info
 

@@ -2,10 +2,16 @@
 // on chosen files fail the way a full disk, a broken mount or a signal would.
 //
 //   FAULT_PATH=<text>     the files concerned: those whose path contains <text>
-//   FAULT_CLOSE=1         fclose of a stream open for writing closes the file,
-//                         then fails with EIO
+//   FAULT_CLOSE=1         closing a file open for writing (fclose or close)
+//                         closes it, then fails with EIO
 //   FAULT_RENAME=<errno>  renaming onto a file concerned fails with that error
 //   FAULT_LINK=<errno>    linking a file as one concerned fails so
+//   FAULT_BEFORE_RENAME=<command>, FAULT_BEFORE_LINK=<command>
+//                         the first such call runs `sh -c <command>` first,
+//                         with FAULT_FROM and FAULT_TO naming its two files,
+//                         as another program might act meanwhile
+//   FAULT_READ_EIO=<n>    the <n>th read of a file concerned (fread or pread,
+//                         counting from 1) fails with EIO
 //   FAULT_NO_TMPFILE=1    no file system takes unnamed files (O_TMPFILE)
 //   FAULT_WRITE_HANG=<m>  writing to a file concerned creates the file <m>,
 //                         then waits for a signal
@@ -16,6 +22,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -159,10 +166,18 @@ extern "C" int fseeko(std::FILE* stream, off_t offset, int whence) {
       stream, offset, whence);
 }
 
+namespace {
+
+bool close_fails(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  return enabled("FAULT_CLOSE") && flags >= 0 &&
+         (flags & O_ACCMODE) != O_RDONLY && concerns(fd);
+}
+
+}  // namespace
+
 extern "C" int fclose(std::FILE* stream) {
-  const int fd = fileno(stream);
-  const bool writing = (fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY;
-  const bool fail = enabled("FAULT_CLOSE") && writing && concerns(fd);
+  const bool fail = close_fails(fileno(stream));
   const int result = next_definition<int(std::FILE*)>("fclose")(stream);
   if (fail) {
     errno = EIO;
@@ -171,8 +186,47 @@ extern "C" int fclose(std::FILE* stream) {
   return result;
 }
 
+extern "C" int close(int fd) {
+  const bool fail = close_fails(fd);
+  const int result = next_definition<int(int)>("close")(fd);
+  if (fail) {
+    errno = EIO;
+    return -1;
+  }
+  return result;
+}
+
+namespace {
+
+std::string path_at(int directory, const char* path) {
+  return path[0] == '/' || directory == AT_FDCWD
+             ? path
+             : path_of_descriptor(directory) + "/" + path;
+}
+
+// Runs the command that `variable` holds, once, before a call from `from`
+// to `to`, a file concerned.
+void act_before(const char* variable, int from_directory, const char* from,
+                int to_directory, const char* to) {
+  const char* command = std::getenv(variable);
+  if (command == nullptr || !concerns(to_directory, to)) {
+    return;
+  }
+  // The command runs as another program would, with no fault injected.
+  const std::string run = "unset LD_PRELOAD; " + std::string(command);
+  unsetenv(variable);
+  setenv("FAULT_FROM", path_at(from_directory, from).c_str(), 1);
+  setenv("FAULT_TO", path_at(to_directory, to).c_str(), 1);
+  if (std::system(run.c_str()) != 0) {
+    std::abort();
+  }
+}
+
+}  // namespace
+
 extern "C" int renameat(int from_directory, const char* from, int to_directory,
                         const char* to) {
+  act_before("FAULT_BEFORE_RENAME", from_directory, from, to_directory, to);
   if (injected("FAULT_RENAME", to_directory, to)) {
     return -1;
   }
@@ -182,6 +236,7 @@ extern "C" int renameat(int from_directory, const char* from, int to_directory,
 
 extern "C" int linkat(int from_directory, const char* from, int to_directory,
                       const char* to, int flags) {
+  act_before("FAULT_BEFORE_LINK", from_directory, from, to_directory, to);
   if (injected("FAULT_LINK", to_directory, to)) {
     return -1;
   }
@@ -201,4 +256,46 @@ extern "C" ssize_t write(int fd, const void* data, std::size_t size) {
   hang_if_asked(fd);
   return next_definition<ssize_t(int, const void*, std::size_t)>("write")(
       fd, data, size);
+}
+
+namespace {
+
+bool read_fails(int fd) {
+  static int reads = 0;
+  const char* failing = std::getenv("FAULT_READ_EIO");
+  if (failing == nullptr || !concerns(fd) || ++reads != std::atoi(failing)) {
+    return false;
+  }
+  errno = EIO;
+  return true;
+}
+
+}  // namespace
+
+extern "C" std::size_t fread(void* data, std::size_t size, std::size_t count,
+                             std::FILE* stream) {
+  if (read_fails(fileno(stream))) {
+    stream->_flags |= _IO_ERR_SEEN;  // as glibc marks a failed read
+    return 0;
+  }
+  return next_definition<std::size_t(void*, std::size_t, std::size_t,
+                                     std::FILE*)>("fread")(data, size, count,
+                                                           stream);
+}
+
+// As the tool is built, with 64-bit file offsets, this is pread64.
+extern "C" ssize_t pread(int fd, void* data, std::size_t size, off_t at) {
+  if (read_fails(fd)) {
+    return -1;
+  }
+  return next_definition<ssize_t(int, void*, std::size_t, off_t)>("pread64")(
+      fd, data, size, at);
+}
+
+// As the tool is built, with 64-bit file offsets, this is pwrite64.
+extern "C" ssize_t pwrite(int fd, const void* data, std::size_t size,
+                          off_t at) {
+  hang_if_asked(fd);
+  return next_definition<ssize_t(int, const void*, std::size_t, off_t)>(
+      "pwrite64")(fd, data, size, at);
 }

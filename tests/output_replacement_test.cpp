@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -111,6 +112,42 @@ class inode_flag {
   int descriptor_;
   int flag_;
   bool set_ = false;
+};
+
+// A small file system of `type` in an image file, made and mounted at
+// `target` for one test by the system's own commands, through a loop
+// device: btrfs by the kernel, exFAT through FUSE.
+class image_file_system {
+ public:
+  image_file_system(const fs::path& image, const fs::path& target,
+                    const std::string& type, std::uintmax_t size)
+      : image_(image), target_(target) {
+    fs::create_directory(target);
+    std::ofstream(image).close();
+    fs::resize_file(image, size);
+    const std::string mount = type == "btrfs" ? "mkfs.btrfs -q --mixed "
+                                                "$image && mount $device "
+                                              : "mkfs.exfat $image && "
+                                                "mount.exfat-fuse $device ";
+    mounted_ = std::system(("image=" + image.string() +
+                            " && device=$(losetup --find --show $image) && " +
+                            mount + target.string() + " >/dev/null 2>&1")
+                               .c_str()) == 0;
+  }
+  image_file_system(const image_file_system&) = delete;
+  image_file_system& operator=(const image_file_system&) = delete;
+  ~image_file_system() {
+    umount2(target_.c_str(), MNT_DETACH);
+    const std::string detach = "losetup --associated " + image_.string() +
+                               " | cut -d: -f1 | xargs -r losetup --detach";
+    (void)std::system(detach.c_str());
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path image_;
+  fs::path target_;
+  bool mounted_ = false;
 };
 
 // Makes empty files in `directory` until its file system has no inode left.
@@ -308,6 +345,138 @@ TEST_F(output_replacement, destination_beyond_a_rename_is_written_in_place) {
   }
 }
 
+TEST_F(output_replacement, commit_writes_only_the_objects_it_checked) {
+  if (!can_inject_faults()) {
+    GTEST_SKIP() << "needs a tool that a library can be preloaded into";
+  }
+  // While the rename that fails is about to be made, another user who may
+  // rename within the directory puts a link to the runner's private file
+  // in the temporary's place, or another file in the destination's.
+  dir.write("in.txt", "new text\n");
+  dir.write("secret.txt", "the runner's own");
+  const struct {
+    std::string act;
+    std::string status;
+    std::string result;
+  } cases[] = {
+      {"ln -sfn secret.txt \"$FAULT_FROM\"", "", wrapped("new text\n")},
+      {"echo other > swapped.txt && mv swapped.txt \"$FAULT_TO\"",
+       "Failed writing 'out.txt'.\n", "other\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.act);
+    dir.write("out.txt", "previous contents");
+    run_options swapped;
+    swapped.faults = {"FAULT_PATH=" + (dir / "out.txt").string(),
+                      "FAULT_RENAME=" + std::to_string(EPERM),
+                      "FAULT_BEFORE_RENAME=" + c.act};
+    const run_result result = run({"in.txt", "out.txt"}, swapped);
+    EXPECT_EQ(result.status, c.status.empty() ? 0 : FAILURE);
+    EXPECT_EQ(result.err, c.status);
+    EXPECT_EQ(dir.read("out.txt"), c.result);
+    EXPECT_EQ(dir.read("secret.txt"), "the runner's own");
+    EXPECT_EQ(dir.listing(),
+              (std::vector<std::string>{"in.txt", "out.txt", "secret.txt"}));
+  }
+}
+
+TEST_F(output_replacement, runs_on_one_output_each_commit_the_last_wins) {
+  if (!can_inject_faults()) {
+    GTEST_SKIP() << "needs a tool that a library can be preloaded into";
+  }
+  // Another run puts its output in place while this one is naming its
+  // temporary; a signal then comes: the change still to be made is not.
+  dir.write("in.txt", "this run\n");
+  dir.write("other.txt", "the other run\n");
+  for (const std::string output : {"old.txt", "new.txt"}) {
+    SCOPED_TRACE(output);
+    dir.write("old.txt", "previous contents");
+    run_options other_run;
+    other_run.faults = {
+        "FAULT_PATH=" + dir.path().string(),
+        "FAULT_BEFORE_LINK=" + suite.tool.executable + " other.txt " + output};
+    expect_success(run({"in.txt", output}, other_run));
+    EXPECT_EQ(dir.read(output), wrapped("this run\n"));
+
+    run_options signalled;
+    signalled.faults = {"FAULT_PATH=" + dir.path().string(),
+                        "FAULT_BEFORE_LINK=kill -TERM $PPID"};
+    EXPECT_EQ(run({"in.txt", output}, signalled).signal, SIGTERM);
+    EXPECT_EQ(dir.read(output), wrapped("this run\n"));
+    std::vector<std::string> listing = {"in.txt", "old.txt", "other.txt"};
+    if (output == "new.txt") {
+      listing.insert(listing.begin() + 1, output);
+    }
+    EXPECT_EQ(dir.listing(), listing);
+  }
+}
+
+TEST_F(output_replacement, failed_overwrite_in_place_gives_the_old_back) {
+  if (!can_inject_faults()) {
+    GTEST_SKIP() << "needs a tool that a library can be preloaded into";
+  }
+  // No rename reaches the destination, so it is written in place, and a
+  // read of the new contents fails with 2 of their 3 MiB written (the
+  // first read saves the old contents, each further one brings a MiB).
+  const scratch_directory elsewhere;
+  const std::string text = text_with_checksum(3 << 20, 4000000000);
+  elsewhere.write("in.txt", text);
+  dir.write("out.txt", "previous contents");
+  run_options failing;
+  failing.faults = {"FAULT_PATH=" + dir.path().string(),
+                    "FAULT_RENAME=" + std::to_string(EXDEV),
+                    "FAULT_READ_EIO=3"};
+  expect_failure(run({(elsewhere / "in.txt").string(), "out.txt"}, failing),
+                 "Failed writing 'out.txt'.\n");
+  EXPECT_EQ(dir.read("out.txt"), "previous contents");
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{"out.txt"});
+}
+
+TEST_F(output_replacement, copy_on_write_without_room_keeps_the_old_apart) {
+  if (!may_change_the_machine()) {
+    GTEST_SKIP() << "needs root, to mount a file system";
+  }
+  // On btrfs an overwrite takes new blocks, which a full disk lacks midway,
+  // and giving the old contents back would take as many again: they are
+  // kept in the temporary directory, which the message names.
+  const image_file_system btrfs(dir / "image", dir / "cow", "btrfs", 48 << 20);
+  if (!btrfs.mounted()) {
+    GTEST_SKIP() << "cannot make and mount a btrfs image (btrfs-progs)";
+  }
+  const std::string old_text = random_text(12 << 20, 21);
+  fs::create_directory(dir / "cow/kept");
+  dir.write("cow/kept/notes.txt", old_text);
+  const std::string cow = (dir / "cow").string();
+  ASSERT_EQ(std::system(("sync -f " + cow +
+                         " && fallocate -l $(($(df -B1 "
+                         "--output=avail " +
+                         cow + " | tail -1) - 4194304)) " + cow +
+                         "/filler && sync -f " + cow)
+                            .c_str()),
+            0);
+  const inode_flag append_only(dir / "cow/kept", FS_APPEND_FL);
+  ASSERT_TRUE(append_only.set());
+  fs::create_directory(dir / "tmp");
+  dir.write("in.txt", random_text(12 << 20, 22));
+  run_options spill_here;
+  spill_here.environment = {"TMPDIR=" + (dir / "tmp").string()};
+  const run_result result = run({"in.txt", "cow/kept/notes.txt"}, spill_here);
+  EXPECT_EQ(result.status, FAILURE);
+  std::string message = "Failed writing 'cow/kept/notes.txt'.\n";
+  const std::vector<std::string> kept =
+      scratch_directory::listing_of(dir / "tmp");
+  // Compared whole, not printed: a diff of megabytes helps no one.
+  if (kept.empty()) {
+    EXPECT_TRUE(dir.read("cow/kept/notes.txt") == old_text);
+  } else {
+    ASSERT_EQ(kept.size(), 1u);
+    message += "The previous contents of 'cow/kept/notes.txt' are kept in '" +
+               (dir / "tmp" / kept[0]).string() + "'.\n";
+    EXPECT_TRUE(dir.read("tmp/" + kept[0]) == old_text);
+  }
+  EXPECT_EQ(result.err, message);
+}
+
 TEST_F(output_replacement, no_signal_leaves_the_temporary_file_behind) {
   if (!can_inject_faults()) {
     GTEST_SKIP() << "needs a tool that a library can be preloaded into";
@@ -341,6 +510,29 @@ TEST_F(output_replacement, no_signal_leaves_the_temporary_file_behind) {
       EXPECT_EQ(dir.read("old.txt"), "previous contents");
     }
   }
+}
+
+TEST_F(output_replacement, long_name_in_any_script_gets_its_temporary) {
+  if (!may_change_the_machine()) {
+    GTEST_SKIP() << "needs root, to mount a file system";
+  }
+  // exFAT checks that names are whole characters, and through FUSE has no
+  // unnamed files: the temporary's name, cut short to fit, must end
+  // between two of the 130 two-byte characters.
+  const image_file_system exfat(dir / "image", dir / "exfat", "exfat", 8 << 20);
+  if (!exfat.mounted()) {
+    GTEST_SKIP() << "cannot make and mount an exFAT image (exfatprogs, "
+                    "exfat-fuse)";
+  }
+  std::string name;
+  for (int i = 0; i < 130; ++i) {
+    name += "\u00e9";
+  }
+  dir.write("in.txt", "text");
+  expect_success(run({"in.txt", "exfat/" + name}));
+  EXPECT_EQ(dir.read("exfat/" + name), wrapped("text"));
+  EXPECT_EQ(scratch_directory::listing_of(dir / "exfat"),
+            std::vector<std::string>{name});
 }
 
 TEST_F(output_replacement,
@@ -409,7 +601,9 @@ TEST_F(output_replacement, replacement_keeps_who_may_access_the_file) {
   EXPECT_EQ(std::memcmp(kept, acl, sizeof acl), 0);
   EXPECT_EQ(status_of(dir / "acl.txt").st_mode & 07777, 0660u);
 
-  // A user who may not keep the owner still keeps a group of theirs.
+  // A file of another user's that a group lets this one write: a
+  // replacement could not keep its owner, so it is written in place, as a
+  // redirect would.
   constexpr gid_t USERS = 100;
   dir.write("shared.txt", "previous contents");
   ASSERT_EQ(chown((dir / "shared.txt").c_str(), 0, USERS), 0);
@@ -418,8 +612,9 @@ TEST_F(output_replacement, replacement_keeps_who_may_access_the_file) {
   member.as_nobody = true;
   member.groups = {USERS};
   expect_success(run({"in.txt", "shared.txt"}, member));
+  EXPECT_EQ(dir.read("shared.txt"), wrapped("text"));
   const struct stat shared = status_of(dir / "shared.txt");
-  EXPECT_EQ(shared.st_uid, NOBODY);
+  EXPECT_EQ(shared.st_uid, 0u);
   EXPECT_EQ(shared.st_gid, USERS);
   EXPECT_EQ(shared.st_mode & 07777, 0664u);
 }
@@ -492,8 +687,23 @@ TEST_F(output_replacement, sticky_and_append_only_directories_are_written) {
   expect_success(run({"in.txt", "kept/new.txt"}));
   EXPECT_EQ(dir.read("kept/old.txt"), wrapped("text"));
   EXPECT_EQ(dir.read("kept/new.txt"), wrapped("text"));
+  // A link to a file yet to be made there: a run whose input fails after
+  // its first piece leaves no file that could never be removed.
+  fs::create_symlink("kept/made.txt", dir / "link.txt");
+  if (can_inject_faults()) {
+    dir.write("big.txt", random_text(300000, 23));
+    run_options failing;
+    failing.faults = {"FAULT_PATH=" + (dir / "big.txt").string(),
+                      "FAULT_READ_EIO=2"};
+    expect_failure(run({"big.txt", "link.txt"}, failing),
+                   "Failed reading 'big.txt'.\n");
+    EXPECT_EQ(scratch_directory::listing_of(dir / "kept"),
+              (std::vector<std::string>{"new.txt", "old.txt"}));
+  }
+  expect_success(run({"in.txt", "link.txt"}));
+  EXPECT_EQ(dir.read("kept/made.txt"), wrapped("text"));
   EXPECT_EQ(scratch_directory::listing_of(dir / "kept"),
-            (std::vector<std::string>{"new.txt", "old.txt"}));
+            (std::vector<std::string>{"made.txt", "new.txt", "old.txt"}));
 }
 
 TEST_F(output_replacement, symbolic_link_keeps_pointing_at_the_replaced_file) {
@@ -548,13 +758,29 @@ TEST_F(output_replacement, devices_fifos_and_open_descriptors_are_written) {
   run_options logged;
   logged.stdout_file = elsewhere / "log";
   logged.stdout_appends = true;
-  for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+  std::string log = "start\n";
+  for (const char* name :
+       {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1", "/dev//stdout",
+        "/dev/fd/../fd/1", "/proc/thread-self/fd/1"}) {
     expect_success(run({"in.txt", name}, logged));
+    log += wrapped("text");
   }
-  EXPECT_EQ(elsewhere.read("log"),
-            "start\n" + wrapped("text") + wrapped("text") + wrapped("text"));
+  EXPECT_EQ(elsewhere.read("log"), log);
   EXPECT_EQ(elsewhere.listing(), std::vector<std::string>{"log"});
   EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "pipe"}));
+
+  // A file of the kernel's, which reports no size: written once, where it
+  // stands, with nothing kept in the temporary directory meanwhile. This
+  // process takes a host name and domain name of its own for it.
+  if (geteuid() == 0 && unshare(CLONE_NEWUTS) == 0) {
+    run_options no_spill;
+    no_spill.environment = {"TMPDIR=" + (dir / "missing").string()};
+    expect_success(run({"in.txt", "/proc/sys/kernel/domainname"}, no_spill));
+    std::ifstream domain("/proc/sys/kernel/domainname");
+    std::string line;
+    std::getline(domain, line);
+    EXPECT_EQ(line + "\n", wrapped("text").substr(0, line.size() + 1));
+  }
 }
 
 TEST_F(output_replacement, directory_refusing_new_files_is_written_in_place) {

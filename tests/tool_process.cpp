@@ -100,7 +100,8 @@ bool send_to_pipe(int pipe, std::string_view bytes) {
       open(err_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (chdir(options.directory.c_str()) != 0 || stdin_fd < 0 || out < 0 ||
       err < 0 || dup2(stdin_fd, 0) < 0 || dup2(out, 1) < 0 ||
-      dup2(options.stderr_to_stdout ? out : err, 2) < 0) {
+      dup2(options.stderr_to_stdout ? out : err, 2) < 0 ||
+      (options.stdout_closed && close(1) != 0)) {
     _exit(125);
   }
   // Whatever started the tests may ignore some of these, and an ignored
@@ -195,6 +196,11 @@ tool_process::tool_process(const program& program,
   std::vector<std::string> environment;
   for (char** variable = environ; *variable != nullptr; ++variable) {
     environment.emplace_back(*variable);
+  }
+  for (const std::string& variable : options.environment) {
+    const std::size_t equals = variable.find('=');
+    set_variable(environment, variable.substr(0, equals),
+                 variable.substr(equals + 1));
   }
   if (!options.faults.empty()) {
     set_variable(environment, "LD_PRELOAD", options.fault_injection);

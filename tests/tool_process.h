@@ -47,6 +47,7 @@ struct run_options {
   // Where standard output goes; captured into run_result::out when absent.
   std::optional<std::filesystem::path> stdout_file;
   bool stdout_appends = false;    // to stdout_file, without truncating it
+  bool stdout_closed = false;     // no standard output at all
   bool stderr_to_stdout = false;  // both into run_result::out
   // The first element of the argument vector, when not the executable's path.
   std::optional<std::string> program_name;
@@ -57,6 +58,8 @@ struct run_options {
   // with these supplementary groups.
   bool as_nobody = false;
   std::vector<gid_t> groups;
+  // Variables set for the program ("TMPDIR=...").
+  std::vector<std::string> environment;
   // Variables of the fault-injection library ("FAULT_RENAME=18", ...); when
   // present, that library is preloaded into the program.
   std::vector<std::string> faults;

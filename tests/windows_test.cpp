@@ -2,8 +2,10 @@
 // standard output written in text mode, wildcard patterns expanded by the
 // program's start-up, and inputs beyond what 32 bits count.
 
+#include <signal.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +32,14 @@ class windows_build : public upgrade_info_tool {
     options.directory = dir.path();
     return tool_process(command, {words.begin() + 1, words.end()}, options)
         .wait();
+  }
+
+  // `path` as the Windows programs under wine see it: on drive Z:, the root
+  // of the file system.
+  static std::string windows_path(const std::filesystem::path& path) {
+    std::string windows = "Z:" + path.string();
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
   }
 };
 
@@ -115,6 +125,75 @@ TEST_F(windows_build, paths_beyond_260_characters_work) {
   EXPECT_EQ(dir.read(directory + "/out.txt"), wrapped("text\n"));
   EXPECT_EQ(scratch_directory::listing_of(dir / directory),
             (std::vector<std::string>{"in.txt", "out.txt"}));
+}
+
+TEST_F(windows_build, disk_files_are_replaced_by_any_spelling_of_their_name) {
+  // A file is what the opened handle says it is, whatever the spelling: in
+  // the device namespace, in the literal one (where nul.txt is no device),
+  // with slashes beyond MAX_PATH.
+  std::string deep = "d";
+  while (deep.size() < 300) {
+    deep += "/" + std::string(60, 'n');
+  }
+  std::filesystem::create_directories(dir / deep);
+  std::string slashed = windows_path(dir / deep / "deep.txt");
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  const std::pair<std::string, std::string> files[] = {
+      {"notes.txt", "\\\\.\\" + windows_path(dir / "notes.txt")},
+      {"nul.txt", "\\\\?\\" + windows_path(dir / "nul.txt")},
+      {deep + "/deep.txt", "//?/" + slashed},
+  };
+  dir.write("in.txt", "text\n");
+  for (const auto& [file, name] : files) {
+    SCOPED_TRACE(name);
+    dir.write(file, "previous contents, longer than what replaces them");
+    expect_success(run({"in.txt", name}));
+    EXPECT_EQ(dir.read(file), wrapped("text\n"));
+  }
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"d", "in.txt", "notes.txt", "nul.txt"}));
+}
+
+// Under wine, names that differ only in case can name different files, as
+// no Windows file system lets them; each is reached, and kept, as it is.
+TEST_F(windows_build, names_keep_their_spelling_and_reach_their_own_files) {
+  dir.write("in.txt", "text\n");
+  dir.write("Notes.txt", "previous contents");
+  expect_success(run({"in.txt", "NOTES.TXT"}));
+  EXPECT_EQ(dir.read("Notes.txt"), wrapped("text\n"));
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"Notes.txt", "in.txt"}));
+
+  dir.write("NOTES.TXT", "upper");
+  expect_success(run({"in.txt", "NOTES.TXT"}));
+  EXPECT_EQ(dir.read("NOTES.TXT"), wrapped("text\n"));
+  EXPECT_EQ(dir.read("Notes.txt"), wrapped("text\n"));
+  std::filesystem::remove(dir / "Notes.txt");
+  std::filesystem::create_directory(dir / "notes.txt");
+  expect_success(run({"NOTES.TXT", "NOTES.TXT"}));
+  EXPECT_EQ(dir.read("NOTES.TXT"), wrapped(wrapped("text\n")));
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"NOTES.TXT", "in.txt", "notes.txt"}));
+}
+
+TEST_F(windows_build, ctrl_c_leaves_no_temporary_behind) {
+  // Wine gives a console program Ctrl-C for SIGINT.
+  {
+    std::ofstream big(dir / "big.txt", std::ios::binary);
+    const std::string block = random_text(1 << 20, 12);
+    for (int i = 0; i < 256; ++i) {
+      big.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+  }
+  dir.write("out.txt", "previous contents");
+  tool_process writing = start({"big.txt", "out.txt"});
+  for (int i = 0; i < 20000 && dir.listing().size() < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(dir.listing().size(), 3u) << "the tool made no temporary";
+  kill(writing.pid(), SIGINT);
+  EXPECT_NE(writing.wait().status, 0);
+  EXPECT_EQ(dir.read("out.txt"), "previous contents");
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"big.txt", "out.txt"}));
 }
 
 TEST_F(windows_build, devices_are_written_where_they_stand) {

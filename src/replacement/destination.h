@@ -1,0 +1,51 @@
+#ifndef UPGRADE_INFO_REPLACEMENT_DESTINATION_H_
+#define UPGRADE_INFO_REPLACEMENT_DESTINATION_H_
+
+// A named output, and the system's word on who may write it. It is opened
+// as any program opens a file to write it, so that the system itself
+// follows its links and applies its rules, but it is neither truncated nor
+// made: nothing about it changes before the new contents are complete.
+// From then to the commit it is this one object, told by what the system
+// opened, never by how the name is spelled.
+
+#include <cstdio>
+#include <memory>
+
+#include "replacement/file_handle.h"
+
+namespace upgrade_info {
+
+struct destination;  // each platform's own
+struct destination_deleter {
+  void operator()(destination* target) const;
+};
+using destination_ptr = std::unique_ptr<destination, destination_deleter>;
+
+enum class reached {
+  file,     // an existing regular file, to be replaced
+  missing,  // nothing yet: a new file is to be made
+  stream,   // written where it stands, in order: a device, a FIFO, a
+            // file of the kernel's (/proc, /sys), a file the caller has
+            // open to write (/dev/stdout)
+  refused,  // may not be written, or cannot be opened
+};
+
+struct opened_destination {
+  reached kind = reached::refused;
+  destination_ptr target;       // for file and missing
+  std::FILE* stream = nullptr;  // for stream
+};
+opened_destination open_destination(const char* name);
+
+// The existing file as it was opened, to be written in place.
+file_handle& destination_file(destination& target);
+// Whether its contents can be read back, to be saved before it is
+// overwritten: not for a file the user may write but not read.
+bool destination_readable(const destination& target);
+// Whether the destination's name still reaches the file that was opened;
+// true where there is no name to check it by.
+bool still_reached(const destination& target);
+
+}  // namespace upgrade_info
+
+#endif  // UPGRADE_INFO_REPLACEMENT_DESTINATION_H_

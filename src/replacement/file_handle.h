@@ -1,0 +1,86 @@
+#ifndef UPGRADE_INFO_REPLACEMENT_FILE_HANDLE_H_
+#define UPGRADE_INFO_REPLACEMENT_FILE_HANDLE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace upgrade_info {
+
+#ifdef _WIN32
+using native_handle = void*;  // a HANDLE
+#else
+using native_handle = int;  // a descriptor
+#endif
+
+// A file open in the operating system itself, read and written at offsets:
+// no buffer in between, and no position shared with anyone. Closed when it
+// goes.
+class file_handle {
+ public:
+  file_handle() = default;
+  explicit file_handle(native_handle handle) : handle_(handle) {}
+  file_handle(file_handle&& other) noexcept
+      : handle_(std::exchange(other.handle_, invalid())) {}
+  file_handle& operator=(file_handle&& other) noexcept {
+    close();
+    handle_ = std::exchange(other.handle_, invalid());
+    return *this;
+  }
+  file_handle(const file_handle&) = delete;
+  file_handle& operator=(const file_handle&) = delete;
+  ~file_handle() { close(); }
+
+  explicit operator bool() const { return handle_ != invalid(); }
+  native_handle get() const { return handle_; }
+  // Lets go of the file without closing it.
+  native_handle release() { return std::exchange(handle_, invalid()); }
+  // Closes the file; false when the system reports that what was written
+  // failed to reach it.
+  bool close();
+  // Closes a duplicate of the handle: where a file system writes back only
+  // when a file is closed (NFS), the write-back and its errors come now,
+  // while the file stays open.
+  bool close_duplicate() const;
+
+  std::optional<std::uint64_t> size() const;
+  // Reads up to `size` bytes from `at`: how many, 0 at the end of the file,
+  // or nothing when the read failed.
+  std::optional<std::size_t> read_at(void* bytes, std::size_t size,
+                                     std::uint64_t at) const;
+  // Reads exactly `size` bytes from `at`; false when fewer could be read.
+  bool read_all_at(void* bytes, std::size_t size, std::uint64_t at) const;
+  // Writes all `size` bytes at `at`.
+  bool write_at(const void* bytes, std::size_t size, std::uint64_t at);
+  // Cuts or extends the file to `size` bytes.
+  bool resize(std::uint64_t size);
+  // Has the file system commit what was written to the disk.
+  void commit_to_disk();
+  // Makes room, where the file system can, for the file to hold `size`
+  // bytes; false when it is known that it cannot. A fast way to fail
+  // early: a write may still fail.
+  bool reserve(std::uint64_t size);
+
+  static native_handle invalid() {
+#ifdef _WIN32
+    return reinterpret_cast<native_handle>(static_cast<std::intptr_t>(-1));
+#else
+    return -1;
+#endif
+  }
+
+ private:
+  native_handle handle_ = invalid();
+};
+
+// Writes the first `length` bytes of `from` over the start of `to`, a
+// piece at a time; false when a read or a write failed, or `from` ended
+// before `length`. `touched`, when given, is set to the end of what of
+// `to` may have been written.
+bool copy_contents(const file_handle& from, file_handle& to,
+                   std::uint64_t length, std::uint64_t* touched = nullptr);
+
+}  // namespace upgrade_info
+
+#endif  // UPGRADE_INFO_REPLACEMENT_FILE_HANDLE_H_

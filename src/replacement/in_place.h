@@ -1,0 +1,32 @@
+#ifndef UPGRADE_INFO_REPLACEMENT_IN_PLACE_H_
+#define UPGRADE_INFO_REPLACEMENT_IN_PLACE_H_
+
+// Writing new contents over an existing file, for a destination that no
+// temporary can replace. The old contents are saved in a spill file first
+// and put back on any failure, so that they live until the new ones are
+// in place.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "replacement/destination.h"
+#include "replacement/file_handle.h"
+
+namespace upgrade_info {
+
+struct in_place_result {
+  bool written = false;
+  // Where the old contents are kept when the file could not be given them
+  // back after a failed overwrite.
+  std::optional<std::string> kept_copy;
+};
+
+// Writes the first `length` bytes of `contents` over the destination and
+// cuts it to that length.
+in_place_result write_in_place(destination& target, const file_handle& contents,
+                               std::uint64_t length);
+
+}  // namespace upgrade_info
+
+#endif  // UPGRADE_INFO_REPLACEMENT_IN_PLACE_H_

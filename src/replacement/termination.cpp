@@ -1,0 +1,132 @@
+#include "replacement/termination.h"
+
+#include <atomic>
+#include <csignal>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace upgrade_info {
+
+namespace {
+
+std::atomic<void (*)()> pending_cleanup{nullptr};
+static_assert(std::atomic<void (*)()>::is_always_lock_free);
+
+#ifdef _WIN32
+// Windows runs a console's Ctrl-C in a thread of its own, which waits here
+// while the signals are held.
+SRWLOCK held_lock = SRWLOCK_INIT;
+#endif
+
+extern "C" void clean_up_then_end(int signal) {
+#ifdef _WIN32
+  AcquireSRWLockExclusive(&held_lock);
+#endif
+  if (void (*cleanup)() = pending_cleanup.exchange(nullptr)) {
+    cleanup();
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void handle(int signal) {
+  if (std::signal(signal, clean_up_then_end) == SIG_IGN) {
+    std::signal(signal, SIG_IGN);
+  }
+}
+
+#ifdef _WIN32
+constexpr int TERMINATING_SIGNALS[] = {SIGINT, SIGTERM, SIGBREAK, SIGABRT};
+#else
+// Every signal whose default action ends the process and that a handler
+// can catch, but SIGXFSZ, which the tool ignores to see a failed write.
+constexpr int TERMINATING_SIGNALS[] = {
+    SIGHUP,    SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+    SIGFPE,    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+    SIGSTKFLT, SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSYS};
+#endif
+
+void handle_terminating_signals() {
+  for (const int signal : TERMINATING_SIGNALS) {
+    handle(signal);
+  }
+#ifndef _WIN32
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+    handle(signal);
+  }
+#endif
+}
+
+// How many termination_held live, and whether one was kept.
+int held_depth = 0;
+bool held_for_good = false;
+#ifndef _WIN32
+sigset_t mask_before_held;
+#endif
+
+}  // namespace
+
+void set_termination_cleanup(void (*cleanup)()) {
+  static const bool handled = (handle_terminating_signals(), true);
+  (void)handled;
+  pending_cleanup = cleanup;
+}
+
+void clear_termination_cleanup() { pending_cleanup = nullptr; }
+
+termination_held::termination_held() {
+  if (held_depth++ > 0) {
+    return;
+  }
+#ifdef _WIN32
+  AcquireSRWLockExclusive(&held_lock);
+#else
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &mask_before_held);
+#endif
+}
+
+termination_held::~termination_held() {
+  if (--held_depth > 0 || held_for_good) {
+    return;
+  }
+#ifdef _WIN32
+  ReleaseSRWLockExclusive(&held_lock);
+#else
+  sigprocmask(SIG_SETMASK, &mask_before_held, nullptr);
+#endif
+}
+
+void termination_held::keep() { held_for_good = true; }
+
+#ifdef _WIN32
+
+// A console's Ctrl-C waits for the lock, rather than being pending.
+bool termination_held::pending() const { return false; }
+
+#else
+
+bool termination_held::pending() const {
+  sigset_t waiting;
+  if (sigpending(&waiting) != 0) {
+    return false;
+  }
+  for (const int signal : TERMINATING_SIGNALS) {
+    if (sigismember(&waiting, signal) == 1) {
+      return true;
+    }
+  }
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+    if (sigismember(&waiting, signal) == 1) {
+      return true;
+    }
+  }
+  return false;
+}
+
+#endif
+
+}  // namespace upgrade_info
