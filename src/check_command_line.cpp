@@ -14,6 +14,8 @@ const char* const CHECK_USAGE =
     "  -s, --status    print nothing; the exit status tells\n"
     "  -x, --extract   with one FILE, write its content to standard output\n"
     "                  if it verifies, and nothing if it does not\n"
+    "  -l, --list      list each FILE's stored and computed checksums, the\n"
+    "                  size of its content and its verdict\n"
     "  -h, --help      print this help and exit\n"
     "      --version   print the version and exit\n"
     "\n"
@@ -32,6 +34,7 @@ constexpr option OPTIONS[] = {
     {'q', "--quiet", &check_command_line::quiet},
     {'s', "--status", &check_command_line::status_only},
     {'x', "--extract", &check_command_line::extract},
+    {'l', "--list", &check_command_line::list},
     {'h', "--help", &check_command_line::help},
     {'\0', "--version", &check_command_line::version},
 };
@@ -48,6 +51,28 @@ bool take_option(check_command_line& line, Predicate matches) {
   return false;
 }
 
+// Takes the long option `arg` names, whole or by a prefix that only it
+// has, as getopt_long does; the error when there is none.
+std::string take_long_option(check_command_line& line, std::string_view arg) {
+  if (take_option(line, [&](const option& o) { return o.name == arg; })) {
+    return {};
+  }
+  const option* found = nullptr;
+  for (const option& candidate : OPTIONS) {
+    if (candidate.name.starts_with(arg)) {
+      if (found != nullptr) {
+        return "option '" + std::string(arg) + "' is ambiguous";
+      }
+      found = &candidate;
+    }
+  }
+  if (found == nullptr) {
+    return "unknown option '" + std::string(arg) + "'";
+  }
+  line.*found->flag = true;
+  return {};
+}
+
 }  // namespace
 
 check_command_line parse_check_command_line(int argc, char* argv[]) {
@@ -60,8 +85,8 @@ check_command_line parse_check_command_line(int argc, char* argv[]) {
     } else if (arg == "--") {
       options_ended = true;
     } else if (arg.starts_with("--")) {
-      if (!take_option(line, [&](const option& o) { return o.name == arg; })) {
-        line.error = "unknown option '" + std::string(arg) + "'";
+      line.error = take_long_option(line, arg);
+      if (!line.error.empty()) {
         return line;
       }
     } else {
@@ -82,6 +107,9 @@ check_command_line parse_check_command_line(int argc, char* argv[]) {
   }
   if (line.extract && line.files.size() != 1) {
     line.error = "--extract takes exactly one file";
+  }
+  if (line.extract && line.list) {
+    line.error = "--extract and --list exclude each other";
   }
   return line;
 }

@@ -11,6 +11,7 @@ struct check_command_line {
   bool quiet = false;        // -q, --quiet: no OK lines
   bool status_only = false;  // -s, --status: nothing printed at all
   bool extract = false;      // -x, --extract: the content to standard output
+  bool list = false;         // -l, --list: each file's checksums and size
   bool help = false;         // -h, --help
   bool version = false;      // --version
   std::vector<const char*> files;  // "-" (standard input) when none is named

@@ -1,5 +1,7 @@
 #include "input_reader.h"
 
+#include <cerrno>
+
 #include "stream_io.h"
 
 namespace upgrade_info {
@@ -22,13 +24,9 @@ input_reader::input_reader(std::FILE* stream, bool owns)
   }
 }
 
-input_reader input_reader::open(const char* name, input_form form) {
-  return input_reader(stream_open_by_name(name, form), true);
-}
-
-std::optional<input_reader> input_reader::try_open(const char* name,
-                                                   input_form form) {
-  std::FILE* stream = stream_try_open_by_name(name, form);
+std::optional<input_reader> input_reader::open(const char* name,
+                                               input_form form) {
+  std::FILE* stream = stream_open_by_name(name, form);
   if (stream == nullptr) {
     return std::nullopt;
   }
@@ -43,8 +41,10 @@ void input_reader::release() {
 }
 
 void input_reader::read_piece() {
+  errno = 0;
   filled_ = std::fread(buffer_.get() + PAGE, 1, PIECE, stream_);
   if (std::ferror(stream_) != 0) {
+    error_ = errno;
     status_ = io_status::read_failed;
     filled_ = 0;
   }

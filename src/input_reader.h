@@ -33,13 +33,9 @@ class input_reader {
   ~input_reader() { release(); }
 
   // The input a command-line name stands for ("-" is standard input, read
-  // from where it stands), in `form`. Like stream_open_by_name, reports a
-  // name that cannot be opened and ends the process.
-  static input_reader open(const char* name, input_form form);
-  // The same, but nothing when the name cannot be opened, for a caller that
-  // reports it itself.
-  static std::optional<input_reader> try_open(const char* name,
-                                              input_form form);
+  // from where it stands), in `form`; nothing, with errno set, when the
+  // name cannot be opened.
+  static std::optional<input_reader> open(const char* name, input_form form);
 
   // Lets go of an owned stream before the reader goes: on Windows an open
   // file cannot be replaced.
@@ -49,7 +45,10 @@ class input_reader {
   // or once a read failed. It stays valid until the next call.
   std::span<unsigned char> next();
 
+  std::FILE* stream() const { return stream_; }
   io_status status() const { return status_; }
+  // The system's error number of a failed read.
+  int error() const { return error_; }
   // The first piece, once read and until next() gives it out.
   std::span<const unsigned char> first_piece() const {
     return {buffer_.get() + PAGE, pending_ ? filled_ : 0};
@@ -66,6 +65,7 @@ class input_reader {
   std::FILE* stream_;
   bool owns_;
   io_status status_ = io_status::ok;
+  int error_ = 0;
   std::int64_t reported_;   // the bytes it reported to read, or -1
   std::int64_t start_;      // where the stream stood, or -1 for no file
   page_memory buffer_;      // a page, HEADROOM of it in use, then a piece

@@ -6,6 +6,7 @@ namespace upgrade_info {
 // How a run's reading and writing went: the tool's whole result.
 enum class io_status {
   ok,
+  input_refused,   // the input cannot be opened
   empty,           // the input reported no bytes to read (or no size at
                    // all) and reading it gave none
   utf16_text,      // the input is UTF-16 text, not a text the tool wraps

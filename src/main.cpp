@@ -19,13 +19,10 @@ namespace {
 
 constexpr const char* DEFAULT_OUTPUT_NAME = "upgrade_info_7db780a713a4.txt";
 
-// Writes the upgrade-info file of what `input` gives to the output `name`
-// stands for, and puts it in its place. Where a failure left the output's
-// old contents elsewhere, `kept_copy` says where.
-io_status write_output(input_reader& input, const char* name,
-                       std::optional<std::string>& kept_copy) {
-  output_file output(name);
-  io_status status = output.status();
+// Writes the upgrade-info file of what `input` gives to `output`, and puts
+// it in its place.
+io_status write_output(input_reader& input, output_file& output) {
+  io_status status = output.prepare();
   if (status == io_status::ok) {
     status = output.takes_bytes_in_order()
                  ? write_upgrade_info_in_order(input, output.stream())
@@ -34,19 +31,19 @@ io_status write_output(input_reader& input, const char* name,
   // Released before the output takes the input's place, which Windows
   // refuses while the file is open.
   input.release();
-  if (status == io_status::ok) {
-    status = output.commit();
-  }
-  kept_copy = output.kept_copy();
-  return status;
+  return status == io_status::ok ? output.commit() : status;
 }
 
-// The one message a failed run prints.
+// The one message a failed run prints, and where an overwrite in place
+// that failed left the output's old contents, when it did.
 std::string message(io_status status, const std::string& input_name,
-                    const std::string& output_name) {
+                    const std::string& output_name,
+                    const std::optional<std::string>& kept_copy) {
   switch (status) {
     case io_status::ok:
       break;
+    case io_status::input_refused:
+      return "Failed opening '" + input_name + "' to read.\n";
     case io_status::empty:
       return "Input file is empty.\n";
     case io_status::utf16_text:
@@ -58,7 +55,10 @@ std::string message(io_status status, const std::string& input_name,
     case io_status::output_refused:
       return "Failed opening '" + output_name + "' to write.\n";
     case io_status::write_failed:
-      return "Failed writing '" + output_name + "'.\n";
+      return "Failed writing '" + output_name + "'.\n" +
+             (kept_copy ? "The previous contents of '" + output_name +
+                              "' are kept in '" + *kept_copy + "'.\n"
+                        : "");
   }
   return {};
 }
@@ -74,23 +74,25 @@ int run_program(int argc, char* argv[]) {
   const char* input_name = argv[1];
   const char* output_name = argc == 3 ? argv[2] : DEFAULT_OUTPUT_NAME;
 
-  // The first piece of the input is read before the output is opened, so
-  // that an input that is empty or cannot be read leaves it untouched.
-  input_reader input = input_reader::open(input_name, input_form::text);
-  io_status status = input.status();
-  if (status == io_status::ok && is_utf16_text(input.first_piece())) {
+  // The output's name is resolved before the program opens anything of
+  // its own; nothing about it changes until the input's first piece is
+  // read, so that an input that is empty or cannot be read leaves it
+  // untouched.
+  output_file output(output_name);
+  std::optional<input_reader> input =
+      input_reader::open(input_name, input_form::text);
+  io_status status = input ? input->status() : io_status::input_refused;
+  if (status == io_status::ok && is_utf16_text(input->first_piece())) {
     status = io_status::utf16_text;
   }
-  std::optional<std::string> kept_copy;
   if (status == io_status::ok) {
-    status = write_output(input, output_name, kept_copy);
+    status = output.status();
+  }
+  if (status == io_status::ok) {
+    status = write_output(*input, output);
   }
   if (status != io_status::ok) {
-    print(stderr, message(status, input_name, output_name));
-    if (kept_copy) {
-      print(stderr, "The previous contents of '" + std::string(output_name) +
-                        "' are kept in '" + *kept_copy + "'.\n");
-    }
+    print(stderr, message(status, input_name, output_name, output.kept_copy()));
     return FAILURE_STATUS;
   }
   return 0;

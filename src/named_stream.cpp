@@ -1,12 +1,10 @@
 #include "named_stream.h"
 
-#include <cstdlib>
+#include <cerrno>
 #include <cstring>
-#include <string>
 
-#include "exit_status.h"
+#include "standard_streams.h"
 #include "stream_io.h"
-#include "text_output.h"
 
 #ifdef _WIN32
 #include "windows_text.h"
@@ -14,7 +12,7 @@
 
 namespace upgrade_info {
 
-std::FILE* stream_try_open_by_name(const char* name, input_form form) {
+std::FILE* stream_open_by_name(const char* name, input_form form) {
   const bool text = form == input_form::text;
   if (std::strcmp(name, "-") == 0) {
     if (!text) {
@@ -25,23 +23,15 @@ std::FILE* stream_try_open_by_name(const char* name, input_form form) {
 #ifdef _WIN32
   return _wfopen(native_path(name).c_str(), text ? L"r" : L"rb");
 #else
-  return std::fopen(name, "r");
-#endif
-}
-
-std::FILE* stream_open_by_name(const char* name, input_form form) {
-  std::FILE* stream = stream_try_open_by_name(name, form);
-  if (stream == nullptr) {
-    fail_opening(name, stream_direction::read);
+  std::FILE* stream = std::fopen(name, "r");
+  // A name of standard input closed at start (/dev/stdin) names no file.
+  if (stream != nullptr && is_held_standard_stream(fileno(stream))) {
+    std::fclose(stream);
+    errno = EBADF;
+    return nullptr;
   }
   return stream;
-}
-
-void fail_opening(const char* name, stream_direction direction) {
-  print(stderr, "Failed opening '" + std::string(name) + "' to " +
-                    (direction == stream_direction::write ? "write" : "read") +
-                    ".\n");
-  std::exit(FAILURE_STATUS);
+#endif
 }
 
 bool stream_release(std::FILE* stream) {
@@ -51,7 +41,8 @@ bool stream_release(std::FILE* stream) {
   if (stream == stdout) {
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
   }
-  return std::fclose(stream) == 0;
+  const bool written = std::ferror(stream) == 0;
+  return std::fclose(stream) == 0 && written;
 }
 
 }  // namespace upgrade_info

@@ -5,24 +5,14 @@
 
 namespace upgrade_info {
 
-enum class stream_direction { read, write };
-
 // How an input's bytes reach the program: as the platform's text mode gives
 // them (on Windows, CR LF as LF, and a Ctrl-Z ending the text), or exactly.
 enum class input_form { text, bytes };
 
 // The stream a command-line name stands for, to read from: "-" is standard
 // input, read from where it stands; any other name is a path. Returns
-// nullptr when the path cannot be opened.
-std::FILE* stream_try_open_by_name(const char* name, input_form form);
-
-// As stream_try_open_by_name, but never returns failure: reports it as
-// fail_opening does.
+// nullptr, with errno set, when the path cannot be opened.
 std::FILE* stream_open_by_name(const char* name, input_form form);
-
-// Prints "Failed opening '<name>' to read|write." and ends the process with
-// FAILURE_STATUS.
-[[noreturn]] void fail_opening(const char* name, stream_direction direction);
 
 // Releases a stream opened by name. Standard input and standard output stay
 // open; standard output is flushed. Returns false when anything written to

@@ -7,7 +7,6 @@
 // a pattern that matches nothing is passed on as it is. mingw-w64's runtime
 // expands them when the program defines _dowildcard.
 
-#include "exit_status.h"
 #include "program.h"
 
 #ifdef _WIN32
@@ -37,35 +36,12 @@ int wmain(int argc, wchar_t* argv[]) {
 
 #else
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <csignal>
-#include <initializer_list>
 
-namespace {
-
-// A standard descriptor closed at start is held by /dev/null opened the
-// other way round (to write for standard input, to read for the others),
-// so that reading or writing it still fails, as on a closed one, and no
-// file the program opens takes its number: a spill file given
-// descriptor 1 would take what is meant for standard output.
-void hold_closed_standard_descriptors() {
-  for (const int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-    if (fcntl(descriptor, F_GETFD) < 0) {
-      const int held =
-          open("/dev/null", descriptor == STDIN_FILENO ? O_WRONLY : O_RDONLY);
-      if (held != descriptor) {
-        _exit(upgrade_info::FAILURE_STATUS);
-      }
-    }
-  }
-}
-
-}  // namespace
+#include "standard_streams.h"
 
 int main(int argc, char* argv[]) {
-  hold_closed_standard_descriptors();
+  upgrade_info::hold_closed_standard_streams();
   // Exceeding the file-size limit is a failed write, which is reported and
   // cleaned up, rather than a signal that ends the process.
   std::signal(SIGXFSZ, SIG_IGN);

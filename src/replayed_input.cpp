@@ -1,6 +1,7 @@
 #include "replayed_input.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "replacement/spill.h"
 
@@ -14,14 +15,21 @@ replayed_input::replayed_input(input_reader& input, source preferred)
   spill_ = create_spill();
   piece_ = allocate_pages(input_reader::PIECE);
   if (!spill_ || piece_ == nullptr) {
-    status_ = io_status::too_large;
+    fail(io_status::too_large);
+  }
+}
+
+void replayed_input::fail(io_status status) {
+  if (status_ == io_status::ok) {
+    status_ = status;
+    error_ = errno;
   }
 }
 
 void replayed_input::keep(std::span<const unsigned char> bytes) {
   if (status_ == io_status::ok && spill_ &&
       !spill_.write_at(bytes.data(), bytes.size(), kept_)) {
-    status_ = io_status::too_large;
+    fail(io_status::too_large);
   }
   kept_ += bytes.size();
 }
@@ -29,7 +37,7 @@ void replayed_input::keep(std::span<const unsigned char> bytes) {
 void replayed_input::start_again() {
   given_ = 0;
   if (status_ == io_status::ok && !spill_ && !input_.restart()) {
-    status_ = io_status::read_failed;
+    fail(io_status::read_failed);
   }
 }
 
@@ -51,7 +59,7 @@ std::span<const unsigned char> replayed_input::next() {
         static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), left)));
   }
   if (piece.empty()) {
-    status_ = io_status::read_failed;
+    fail(io_status::read_failed);
   }
   given_ += piece.size();
   return piece;

@@ -28,6 +28,8 @@ class replayed_input {
   // ok, too_large when there is no room to keep the bytes, read_failed
   // when they cannot be read again whole.
   io_status status() const { return status_; }
+  // The system's error number of what made it fail.
+  int error() const { return error_; }
 
   // Keeps the next bytes the first reading gave.
   void keep(std::span<const unsigned char> bytes);
@@ -40,7 +42,10 @@ class replayed_input {
  private:
   input_reader& input_;
   file_handle spill_;  // none when the file is read again
+  void fail(io_status status);
+
   io_status status_ = io_status::ok;
+  int error_ = 0;
   std::uint64_t kept_ = 0;   // bytes kept
   std::uint64_t given_ = 0;  // bytes given again
   page_memory piece_;        // of the spill

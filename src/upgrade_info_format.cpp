@@ -183,12 +183,8 @@ verdict upgrade_info_parser::finish() const {
     case stage::content:
       break;
   }
-  content_checksum checksum = checksum_;
-  if (held_cr_) {
-    checksum.add({reinterpret_cast<const unsigned char*>("\r"), 1});
-  }
   verdict result = verdict::verified;
-  if (checksum.value() != expected_) {
+  if (computed()->value() != expected_) {
     result = verdict::checksum_mismatch;
   } else if (zero_seen_) {
     result = verdict::zero_in_content;
@@ -198,6 +194,23 @@ verdict upgrade_info_parser::finish() const {
                                        : verdict::bad_checksum_line;
   }
   return result;
+}
+
+std::optional<std::uint32_t> upgrade_info_parser::stored() const {
+  const bool read = stage_ != stage::checksum_line &&
+                    !(decided_ && stage_ == stage::magic_line);
+  return read ? std::optional<std::uint32_t>(expected_) : std::nullopt;
+}
+
+std::optional<content_checksum> upgrade_info_parser::computed() const {
+  if (decided_ || stage_ != stage::content) {
+    return std::nullopt;
+  }
+  content_checksum checksum = checksum_;
+  if (held_cr_) {
+    checksum.add({reinterpret_cast<const unsigned char*>("\r"), 1});
+  }
+  return checksum;
 }
 
 }  // namespace upgrade_info

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -83,6 +84,13 @@ class upgrade_info_parser {
   bool decided() const { return decided_; }
   // The verdict on the whole file, once all of it was taken.
   verdict finish() const;
+
+  // What the file's checksum line says, once it was read and valid.
+  std::optional<std::uint32_t> stored() const;
+  // The checksum and length of the content taken so far, once the magic
+  // line was read (with LF line ends where the checksum line ended in CR
+  // LF); nothing for a file decided before it.
+  std::optional<content_checksum> computed() const;
 
  private:
   enum class stage { checksum_line, magic_line, content };

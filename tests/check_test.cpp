@@ -1,6 +1,9 @@
 // upgrade-info-check, run as its users run it: on files the tool wrote, on
 // files tampered with, with each option, from files and standard input.
 
+#include <zlib.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,6 +12,8 @@
 
 namespace upgrade_info::testing {
 namespace {
+
+namespace fs = std::filesystem;
 
 class checker : public upgrade_info_tool {
  protected:
@@ -130,6 +135,8 @@ TEST_F(checker, reports_each_tampered_file_with_its_reason) {
     names.push_back(name);
   }
   names.push_back("missing.ui");
+  fs::create_directory(dir / "folder");
+  names.push_back("folder");
 
   expect_report(run_checker(names), 1,
                 "good.ui: OK\n"
@@ -143,8 +150,13 @@ TEST_F(checker, reports_each_tampered_file_with_its_reason) {
                 "truncated-line.ui: FAILED (bad checksum line)\n"
                 "empty.ui: FAILED (bad checksum line)\n"
                 "other.ui: FAILED (bad checksum line)\n"
-                "missing.ui: FAILED (cannot read)\n",
-                "upgrade-info-check: 11 of 12 files FAILED\n");
+                "missing.ui: FAILED (cannot read)\n"
+                "folder: FAILED (cannot read)\n",
+                "upgrade-info-check: missing.ui: No such file or directory\n"
+                "upgrade-info-check: folder: " +
+                    std::string(is_windows_build() ? "Permission denied"
+                                                   : "Is a directory") +
+                    "\nupgrade-info-check: 12 of 13 files FAILED\n");
 }
 
 TEST_F(checker, options_shape_the_report) {
@@ -157,6 +169,9 @@ TEST_F(checker, options_shape_the_report) {
   expect_report(run_checker({"-q", "good.ui"}), 0, "", "");
   expect_report(run_checker({"--status", "good.ui", "bad.ui"}), 1, "", "");
   expect_report(run_checker({"-s", "good.ui"}), 0, "", "");
+  // A long option by any prefix only it has, as getopt_long takes them.
+  expect_report(run_checker({"--stat", "bad.ui"}), 1, "", "");
+  EXPECT_EQ(run_checker({"--ext", "good.ui"}).out, "text\n");
   // Extracting writes nothing on standard output unless the file verifies.
   expect_report(run_checker({"-x", "bad.ui"}), 1, "",
                 "bad.ui: FAILED (no magic line)\n"
@@ -208,16 +223,101 @@ TEST_F(checker, report_reads_true_wherever_it_goes) {
   wrap("text\n", "good.ui");
   // A name that would otherwise print a line of its own saying OK.
   const std::string forged = "bad.ui: OK\nbad.ui";
+  const std::string overprinted = "fw.ui: OK\rnotes.ui";
   dir.write(forged, "not an upgrade-info file");
+  dir.write(overprinted, "not an upgrade-info file");
   dir.write("back\\slash.ui", dir.read("good.ui"));
   run_options one_file;
   one_file.stderr_to_stdout = true;
-  expect_report(run_checker({"good.ui", forged, "back\\slash.ui"}, one_file), 1,
-                "good.ui: OK\n"
-                "\\bad.ui: OK\\nbad.ui: FAILED (bad checksum line)\n"
-                "\\back\\\\slash.ui: OK\n"
-                "upgrade-info-check: 1 of 3 files FAILED\n",
-                "");
+  expect_report(
+      run_checker({"good.ui", forged, overprinted, "back\\slash.ui"}, one_file),
+      1,
+      "good.ui: OK\n"
+      "\\bad.ui: OK\\nbad.ui: FAILED (bad checksum line)\n"
+      "\\fw.ui: OK\\rnotes.ui: FAILED (bad checksum line)\n"
+      "\\back\\\\slash.ui: OK\n"
+      "upgrade-info-check: 2 of 4 files FAILED\n",
+      "");
+}
+
+TEST_F(checker, extract_writes_the_verified_content_or_fails_saying_why) {
+  const std::string text = random_text(300000, 24);
+  wrap(text, "notes.ui");
+  const std::string file = dir.read("notes.ui");
+  // What is verified is what goes out: a file read once, which no change
+  // made meanwhile can reach.
+  if (can_inject_faults()) {
+    for (const char* size : {"1000", "400000"}) {
+      run_options changed;
+      changed.faults = {"FAULT_PATH=" + (dir / "notes.ui").string(),
+                        std::string("FAULT_INPUT_RESIZE=") + size};
+      const run_result extracted = run_checker({"-x", "notes.ui"}, changed);
+      EXPECT_EQ(extracted.status, 0);
+      EXPECT_TRUE(extracted.out == text);
+      dir.write("notes.ui", file);
+    }
+    // A content kept in a spill file that fails to be read back.
+    fs::create_directory(dir / "tmp");
+    run_options failing;
+    failing.stdin_bytes = file;
+    failing.faults = {"TMPDIR=" + (dir / "tmp").string(),
+                      "FAULT_PATH=" + (dir / "tmp").string(),
+                      "FAULT_READ_EIO=2"};
+    const run_result unread = run_checker({"-x"}, failing);
+    EXPECT_EQ(unread.status, 1);
+    EXPECT_EQ(unread.err,
+              "upgrade-info-check: -: Input/output error\n"
+              "-: FAILED (cannot read)\n"
+              "upgrade-info-check: 1 of 1 file FAILED\n");
+  }
+  // Standard output that is the file itself, full, or closed.
+  run_options appended;
+  appended.stdout_file = dir / "notes.ui";
+  appended.stdout_appends = true;
+  appended.file_size_limit = 4 << 20;
+  expect_report(run_checker({"-x", "notes.ui"}, appended), 1, "",
+                "notes.ui: FAILED (standard output is this file)\n"
+                "upgrade-info-check: 1 of 1 file FAILED\n");
+  EXPECT_TRUE(dir.read("notes.ui") == file);
+  dir.write("notes.ui", file);
+  const std::string written =
+      "upgrade-info-check: failed writing standard output\n";
+  run_options full;
+  full.stdout_file = "/dev/full";
+  expect_report(run_checker({"-x", "notes.ui"}, full), 1, "", written);
+  run_options closed;
+  closed.stdin_bytes = wrapped(std::string(std::size_t{1} << 17, 'a'));
+  closed.stdout_closed = true;
+  expect_report(run_checker({"-x"}, closed), 1, "", written);
+}
+
+TEST_F(checker, lists_what_each_file_holds) {
+  wrap("release notes\n", "good.ui");
+  const std::string good = dir.read("good.ui");
+  dir.write("tampered.ui", good + "x");
+  const std::size_t line_end = good.find('\n') + 1;
+  const std::string stored = good.substr(4, line_end - 5);
+  const std::string covered = good.substr(line_end) + "x";
+  const std::string computed = std::to_string(crc32_z(
+      0, reinterpret_cast<const Bytef*>(covered.data()), covered.size()));
+  const auto row = [](std::string stored, std::string computed,
+                      std::string size, std::string verdict, std::string name) {
+    stored.insert(0, 10 - stored.size(), ' ');
+    computed.insert(0, 10 - computed.size(), ' ');
+    size.insert(0, 20 - size.size(), ' ');
+    verdict.resize(29, ' ');
+    return stored + " " + computed + " " + size + " " + verdict + " " + name +
+           "\n";
+  };
+  expect_report(run_checker({"--list", "good.ui", "tampered.ui", "missing.ui"}),
+                1,
+                row("stored", "computed", "size", "verdict", "name") +
+                    row(stored, stored, "14", "OK", "good.ui") +
+                    row(stored, computed, "15", "FAILED (checksum mismatch)",
+                        "tampered.ui") +
+                    row("-", "-", "-", "FAILED (cannot read)", "missing.ui"),
+                "upgrade-info-check: missing.ui: No such file or directory\n"
+                "upgrade-info-check: 2 of 3 files FAILED\n");
 }
 
 }  // namespace

@@ -315,6 +315,12 @@ TEST_F(upgrade_info_tool, write_failures_are_reported) {
   closed.stdin_bytes = std::string(8128, 'a');
   closed.stdout_closed = true;
   expect_failure(run({"-", "-"}, closed), "Failed writing '-'.\n");
+  if (!is_windows_build()) {
+    closed.stdin_bytes.reset();
+    dir.write("in.txt", "text");
+    expect_failure(run({"in.txt", "/dev/stdout"}, closed),
+                   "Failed opening '/dev/stdout' to write.\n");
+  }
 
   for (const std::string& text : {std::string("abc"), random_text(20000, 3)}) {
     SCOPED_TRACE(text.size());

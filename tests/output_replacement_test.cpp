@@ -409,6 +409,22 @@ TEST_F(output_replacement, runs_on_one_output_each_commit_the_last_wins) {
     }
     EXPECT_EQ(dir.listing(), listing);
   }
+  // Many at once, each replacing the file while others look at it: none
+  // fails, and none writes into a file that its name no longer reaches,
+  // which another link to it would show.
+  dir.write("old.txt", "previous contents");
+  fs::create_hard_link(dir / "old.txt", dir / "link.txt");
+  for (int round = 0; round < 20; ++round) {
+    std::vector<tool_process> runs;
+    for (int i = 0; i < 8; ++i) {
+      runs.push_back(start({"in.txt", "old.txt"}));
+    }
+    for (tool_process& one : runs) {
+      expect_success(one.wait());
+    }
+  }
+  EXPECT_EQ(dir.read("old.txt"), wrapped("this run\n"));
+  EXPECT_EQ(dir.read("link.txt"), "previous contents");
 }
 
 TEST_F(output_replacement, failed_overwrite_in_place_gives_the_old_back) {
@@ -747,6 +763,7 @@ TEST_F(output_replacement, devices_fifos_and_open_descriptors_are_written) {
   std::ifstream pipe(dir / "pipe", std::ios::binary);
   const std::string received{std::istreambuf_iterator<char>(pipe),
                              std::istreambuf_iterator<char>()};
+  pipe.close();
   expect_success(writer.wait());
   EXPECT_EQ(received, wrapped("text"));
   EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
@@ -767,6 +784,10 @@ TEST_F(output_replacement, devices_fifos_and_open_descriptors_are_written) {
   }
   EXPECT_EQ(elsewhere.read("log"), log);
   EXPECT_EQ(elsewhere.listing(), std::vector<std::string>{"log"});
+  // One the caller has not open names nothing, not a file the tool opens.
+  expect_failure(run({"in.txt", "/proc/self/fd/3"}),
+                 "Failed opening '/proc/self/fd/3' to write.\n");
+  EXPECT_EQ(dir.read("in.txt"), "text");
   EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "pipe"}));
 
   // A file of the kernel's, which reports no size: written once, where it

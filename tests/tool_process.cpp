@@ -104,6 +104,8 @@ bool send_to_pipe(int pipe, std::string_view bytes) {
       (options.stdout_closed && close(1) != 0)) {
     _exit(125);
   }
+  // Nothing but the standard streams, whatever started the tests left open.
+  close_range(3, ~0U, 0);
   // Whatever started the tests may ignore some of these, and an ignored
   // signal stays ignored across exec.
   for (int signal = 1; signal < NSIG; ++signal) {

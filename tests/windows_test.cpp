@@ -105,11 +105,17 @@ TEST_F(windows_build, names_are_opened_exactly_as_typed) {
     expect_success(run_checker({"-q", name + ".ui"}));
     EXPECT_EQ(run({name + ".missing", "out.txt"}).status, FAILURE);
   }
-  // A redirected message shows a name in the ANSI code page, as ever.
+  // A redirected message shows a name in the ANSI code page, as ever, and
+  // the checker shows one as typed, backslashes and all.
   expect_failure(run({"release notes.missing", "out.txt"}),
                  "Failed opening 'release notes.missing' to read.\n");
+  const std::string nested = "out dir\\" + names[0] + ".ui";
+  std::filesystem::create_directory(dir / "out dir");
+  dir.write("out dir/" + names[0] + ".ui", wrapped("text\n"));
+  EXPECT_EQ(run_checker({nested}).out,
+            as_on_standard_stream(nested + ": OK\n"));
   EXPECT_EQ(dir.read("lódz.txt"), "a neighbour\n");
-  EXPECT_EQ(dir.listing().size(), 2 * std::size(names) + 1);
+  EXPECT_EQ(dir.listing().size(), 2 * std::size(names) + 2);
 }
 
 TEST_F(windows_build, paths_beyond_260_characters_work) {

@@ -28,6 +28,8 @@ enum class reached {
             // file of the kernel's (/proc, /sys), a file the caller has
             // open to write (/dev/stdout)
   refused,  // may not be written, or cannot be opened
+  fifo,     // a FIFO, not opened yet: opening it to write waits for a
+            // reader, which may wait for this run's output
 };
 
 struct opened_destination {
@@ -35,7 +37,11 @@ struct opened_destination {
   destination_ptr target;       // for file and missing
   std::FILE* stream = nullptr;  // for stream
 };
-opened_destination open_destination(const char* name);
+// Opens what `name` reaches now, before the program opens anything of its
+// own that a name such as /proc/self/fd/3 could reach instead of the
+// caller's. A FIFO is opened only `when_waiting_is_fine`.
+opened_destination open_destination(const char* name,
+                                    bool when_waiting_is_fine);
 
 // The existing file as it was opened, to be written in place.
 file_handle& destination_file(destination& target);

@@ -17,13 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "standard_streams.h"
 #include "stream_io.h"
 
 namespace upgrade_info {
 
 namespace {
 
-bool same_file(const struct stat& a, const struct stat& b) {
+bool same_inode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
@@ -55,7 +56,7 @@ int descriptor_on(const struct stat& status, int own) {
     struct stat open_one {};
     const int flags = fcntl(descriptor, F_GETFL);
     if (descriptor != own && flags >= 0 && (flags & O_ACCMODE) != O_RDONLY &&
-        fstat(descriptor, &open_one) == 0 && same_file(open_one, status)) {
+        fstat(descriptor, &open_one) == 0 && same_inode(open_one, status)) {
       return descriptor;
     }
   }
@@ -168,35 +169,54 @@ bool names_file(const destination& target, const file_handle& file) {
   return target.directory >= 0 &&
          fstatat(target.directory, target.name.c_str(), &named,
                  AT_SYMLINK_NOFOLLOW) == 0 &&
-         fstat(file.get(), &opened) == 0 && same_file(named, opened);
+         fstat(file.get(), &opened) == 0 && same_inode(named, opened);
 }
 
-opened_destination open_destination(const char* name) {
-  opened_destination opened;
+namespace {
+
+// The file the open made where the one it probed was removed meanwhile is
+// the run's own, and empty: it is taken back.
+void take_back_if_made(const file_handle& file, const file_handle& probed) {
+  struct stat made {};
+  struct stat was {};
+  struct stat named {};
+  const std::string path = path_of(file.get());
+  if (fstat(file.get(), &made) == 0 && fstat(probed.get(), &was) == 0 &&
+      was.st_nlink == 0 && made.st_size == 0 && made.st_nlink == 1 &&
+      made.st_uid == geteuid() && !path.empty() &&
+      lstat(path.c_str(), &named) == 0 && same_inode(named, made)) {
+    unlink(path.c_str());
+  }
+}
+
+enum class attempt { done, raced };
+
+// One look at what `name` reaches: raced when it changed while looked at,
+// as when another run replaced it.
+attempt open_once(const char* name, bool when_waiting_is_fine,
+                  opened_destination& opened) {
   // A socket cannot be opened by name; one of the caller's is written
   // through its descriptor.
   struct stat status {};
   if (stat(name, &status) == 0 && S_ISSOCK(status.st_mode)) {
     opened.stream = stream_through(descriptor_on(status, -1));
     opened.kind = opened.stream != nullptr ? reached::stream : reached::refused;
-    return opened;
+    return attempt::done;
   }
   destination_ptr target(new destination);
   target->given = name;
-  // Whether something is there, asked without opening it, so that nothing
-  // is made when nothing is.
-  if (file_handle there(open(name, O_PATH | O_CLOEXEC)); there) {
-    target->file = open_to_write(name);
-    if (!target->file) {
-      return opened;
+  // What is there, asked without opening it to write, so that nothing is
+  // made where nothing is, and nothing waits.
+  const file_handle there(open(name, O_PATH | O_CLOEXEC));
+  struct stat probed {};
+  if (!there) {
+    if (errno != ENOENT) {
+      return attempt::done;
     }
-  } else if (errno != ENOENT) {
-    return opened;
-  } else {
     target->made_on_commit = is_link(name);
     if (target->made_on_commit) {
       if (!locate_link_end(*target)) {
-        return opened;
+        return attempt::done;
       }
     } else {
       locate(*target, AT_FDCWD, name);
@@ -205,28 +225,56 @@ opened_destination open_destination(const char* name) {
       opened.kind = reached::missing;
       opened.target = std::move(target);
     }
-    return opened;
+    return attempt::done;
+  }
+  if (fstat(there.get(), &probed) != 0 ||
+      is_held_standard_stream(there.get())) {
+    return attempt::done;
+  }
+  if (S_ISFIFO(probed.st_mode) && !when_waiting_is_fine) {
+    opened.kind = reached::fifo;
+    return attempt::done;
+  }
+  target->file = open_to_write(name);
+  if (!target->file) {
+    return errno == ENOENT ? attempt::raced : attempt::done;
   }
   const int file = target->file.get();
   if (fstat(file, &status) != 0) {
-    return opened;
+    return attempt::done;
+  }
+  if (!same_inode(status, probed)) {
+    take_back_if_made(target->file, there);
+    return attempt::raced;
   }
   const int callers = descriptor_on(status, file);
   if (!S_ISREG(status.st_mode) || is_kernel_file(file) || callers >= 0) {
     opened.stream = callers >= 0 ? stream_through(callers)
                                  : stream_over(std::move(target->file));
     opened.kind = opened.stream != nullptr ? reached::stream : reached::refused;
-    return opened;
+    return attempt::done;
   }
   target->readable = (fcntl(file, F_GETFL) & O_ACCMODE) == O_RDWR;
   locate(*target, AT_FDCWD, is_link(name) ? path_of(file) : std::string(name));
-  if (!names_file(*target, target->file)) {
-    close(target->directory);
-    target->directory = -1;
+  if (target->directory >= 0 && !names_file(*target, target->file)) {
+    return attempt::raced;
   }
   opened.kind = reached::file;
   opened.target = std::move(target);
-  return opened;
+  return attempt::done;
+}
+
+}  // namespace
+
+opened_destination open_destination(const char* name,
+                                    bool when_waiting_is_fine) {
+  for (int tries = 0; tries < 100; ++tries) {
+    opened_destination opened;
+    if (open_once(name, when_waiting_is_fine, opened) == attempt::done) {
+      return opened;
+    }
+  }
+  return {};
 }
 
 file_handle& destination_file(destination& target) { return target.file; }

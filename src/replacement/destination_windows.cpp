@@ -86,28 +86,18 @@ file_handle open_to_write(const std::wstring& path, bool& readable) {
 }
 
 bool names_file(const std::wstring& path, const file_handle& file) {
-  const HANDLE named =
-      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (named == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  BY_HANDLE_FILE_INFORMATION a{};
-  BY_HANDLE_FILE_INFORMATION b{};
-  const bool same = GetFileInformationByHandle(named, &a) != 0 &&
-                    GetFileInformationByHandle(file.get(), &b) != 0 &&
-                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                    a.nFileIndexHigh == b.nFileIndexHigh &&
-                    a.nFileIndexLow == b.nFileIndexLow;
-  CloseHandle(named);
-  return same;
+  const file_handle named(CreateFileW(path.c_str(), 0, SHARE_ALL, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                      nullptr));
+  return named && same_file(named.get(), file.get());
 }
 
 std::wstring directory_of(const std::wstring& path) {
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
-opened_destination open_destination(const char* name) {
+// Windows has no FIFO that a name opens.
+opened_destination open_destination(const char* name, bool) {
   opened_destination opened;
   destination_ptr target(new destination);
   target->path = native_path(name);

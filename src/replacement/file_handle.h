@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -73,6 +74,13 @@ class file_handle {
  private:
   native_handle handle_ = invalid();
 };
+
+// The handle of the file under a stream.
+native_handle handle_of(std::FILE* stream);
+
+// Whether the two handles are on one file (one device and inode, or one
+// volume and file ID); false where either cannot tell.
+bool same_file(native_handle a, native_handle b);
 
 // Writes the first `length` bytes of `from` over the start of `to`, a
 // piece at a time; false when a read or a write failed, or `from` ended

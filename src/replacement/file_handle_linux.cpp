@@ -9,6 +9,15 @@
 
 namespace upgrade_info {
 
+native_handle handle_of(std::FILE* stream) { return fileno(stream); }
+
+bool same_file(native_handle a, native_handle b) {
+  struct stat one {};
+  struct stat other {};
+  return fstat(a, &one) == 0 && fstat(b, &other) == 0 &&
+         one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
 bool file_handle::close() {
   const int handle = std::exchange(handle_, invalid());
   return handle < 0 || ::close(handle) == 0;

@@ -1,6 +1,8 @@
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "replacement/file_handle.h"
 
@@ -19,6 +21,27 @@ OVERLAPPED at_offset(std::uint64_t at) {
 constexpr std::size_t LARGEST_CALL = std::size_t{1} << 30;
 
 }  // namespace
+
+native_handle handle_of(std::FILE* stream) {
+  return reinterpret_cast<native_handle>(_get_osfhandle(_fileno(stream)));
+}
+
+// By the file ID, which a handle gives whatever access it was opened with;
+// other ways of asking need the right to read attributes, which a handle
+// open only to write, as a redirected standard output is, lacks. Wine
+// gives such a handle no volume (0): the ID alone must then tell.
+bool same_file(native_handle a, native_handle b) {
+  FILE_ID_INFO one{};
+  FILE_ID_INFO other{};
+  return GetFileInformationByHandleEx(a, FileIdInfo, &one, sizeof one) != 0 &&
+         GetFileInformationByHandleEx(b, FileIdInfo, &other, sizeof other) !=
+             0 &&
+         (one.VolumeSerialNumber == other.VolumeSerialNumber ||
+          one.VolumeSerialNumber == 0 || other.VolumeSerialNumber == 0) &&
+         std::equal(std::begin(one.FileId.Identifier),
+                    std::end(one.FileId.Identifier),
+                    std::begin(other.FileId.Identifier));
+}
 
 bool file_handle::close() {
   const HANDLE handle = std::exchange(handle_, invalid());

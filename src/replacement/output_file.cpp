@@ -11,46 +11,56 @@
 
 namespace upgrade_info {
 
-output_file::output_file(const char* name) {
+output_file::output_file(const char* name) : name_(name) {
   if (std::strcmp(name, "-") == 0) {
     stream_ = stdout;
     return;
   }
-  opened_destination opened = open_destination(name);
-  if (opened.kind == reached::refused) {
-    status_ = io_status::output_refused;
-    return;
+  opened_ = open_destination(name, false);
+  status_ = opened_.kind == reached::refused ? io_status::output_refused
+                                             : io_status::ok;
+}
+
+io_status output_file::prepare() {
+  if (opened_.kind == reached::fifo) {
+    opened_ = open_destination(name_, true);
+    if (opened_.kind == reached::refused) {
+      return io_status::output_refused;
+    }
   }
-  if (opened.kind == reached::stream) {
-    stream_ = opened.stream;
-    return;
+  if (opened_.kind == reached::stream) {
+    stream_ = std::exchange(opened_.stream, nullptr);
   }
-  destination_ = std::move(opened.target);
+  if (stream_ != nullptr) {
+    return io_status::ok;
+  }
   temporary_outcome outcome = temporary_outcome::failed;
-  file_ = create_temporary(*destination_, outcome);
+  file_ = create_temporary(*opened_.target, outcome);
   placement_ = placement::replacement;
   if (outcome == temporary_outcome::made) {
-    return;
+    return io_status::ok;
   }
   // No room for a temporary is a failure, never a reason to write in place.
   if (outcome == temporary_outcome::failed) {
-    status_ = io_status::write_failed;
-  } else if (opened.kind == reached::missing) {
-    status_ = io_status::output_refused;
-  } else {
-    // The contents are complete in a spill file before the destination is
-    // touched, so that they never come from the bytes being overwritten.
-    file_ = create_spill();
-    placement_ = placement::in_place;
-    status_ = file_ ? io_status::ok : io_status::write_failed;
+    return io_status::write_failed;
   }
+  if (opened_.kind == reached::missing) {
+    return io_status::output_refused;
+  }
+  // The contents are complete in a spill file before the destination is
+  // touched, so that they never come from the bytes being overwritten.
+  file_ = create_spill();
+  placement_ = placement::in_place;
+  return file_ ? io_status::ok : io_status::write_failed;
 }
 
 output_file::~output_file() {
-  if (placement_ == placement::replacement && destination_ != nullptr) {
-    discard_temporary(*destination_);
-  } else if (placement_ == placement::direct && stream_ != nullptr) {
+  if (placement_ == placement::replacement) {
+    discard_temporary(*opened_.target);
+  } else if (stream_ != nullptr) {
     stream_release(stream_);
+  } else if (opened_.stream != nullptr) {
+    std::fclose(opened_.stream);
   }
 }
 
@@ -64,9 +74,10 @@ io_status output_file::commit() {
   if (!length || !file_.close_duplicate()) {
     return io_status::write_failed;
   }
+  destination& target = *opened_.target;
   termination_held held;
   if (placement_ == placement::replacement) {
-    switch (commit_temporary(*destination_, file_, held)) {
+    switch (commit_temporary(target, file_, held)) {
       case commit_outcome::replaced:
         held.keep();
         return io_status::ok;
@@ -78,7 +89,7 @@ io_status output_file::commit() {
         break;
     }
   }
-  const in_place_result result = write_in_place(*destination_, file_, *length);
+  const in_place_result result = write_in_place(target, file_, *length);
   kept_copy_ = result.kept_copy;
   return result.written ? io_status::ok : io_status::write_failed;
 }

@@ -25,15 +25,23 @@ namespace upgrade_info {
 
 class output_file {
  public:
-  // Opens the output that `name` stands for; status() tells how it went.
+  // Opens the output that `name` stands for as opening it to write would,
+  // but changes nothing; status() tells how it went. The program opens
+  // nothing of its own before, so that a name such as /proc/self/fd/3
+  // reaches what the caller meant, or nothing.
   explicit output_file(const char* name);
   ~output_file();  // discards the output unless it was committed
   output_file(const output_file&) = delete;
   output_file& operator=(const output_file&) = delete;
 
-  // ok; output_refused when it may not be written; write_failed when no
-  // room could be had for its new contents.
+  // ok, or output_refused when it may not be written.
   io_status status() const { return status_; }
+
+  // Makes ready what the new contents are written to: the temporary file,
+  // a spill file for an overwrite in place, or a FIFO opened at last (which
+  // waits for its reader). ok; output_refused when the output turns out
+  // not to be writable; write_failed when no room could be had for it.
+  io_status prepare();
 
   // Whether it takes bytes only in order, through stream(); else it is a
   // new, empty file of its own, file(), written in any order.
@@ -55,11 +63,12 @@ class output_file {
     in_place,     // a spill file, to be written over the destination
   };
 
+  const char* name_;
+  opened_destination opened_;
   io_status status_ = io_status::ok;
   placement placement_ = placement::direct;
   std::FILE* stream_ = nullptr;
   file_handle file_;
-  destination_ptr destination_;
   std::optional<std::string> kept_copy_;
 };
 

@@ -103,21 +103,36 @@ bool give_name(destination& target, const file_handle& file) {
 
 // The name reaches another file than the one the check opened: another
 // run replaced it meanwhile, or someone put another file there. It is
-// checked again as at the start, and replaced only where it has the owner
-// and group that the temporary was given, as the opened file had.
+// checked again as at the start, and taken as the destination only where
+// it has the owner and group that the temporary was given, as the opened
+// file had; false where it is not.
 bool check_again(destination& target, const file_handle& temporary) {
   file_handle now = open_to_write(target.given);
   struct stat found {};
   struct stat made {};
   if (!now || fstat(now.get(), &found) != 0 ||
       fstat(temporary.get(), &made) != 0 || !S_ISREG(found.st_mode) ||
-      found.st_uid != made.st_uid || found.st_gid != made.st_gid ||
-      !names_file(target, now)) {
+      found.st_uid != made.st_uid || found.st_gid != made.st_gid) {
     return false;
   }
   target.readable = (fcntl(now.get(), F_GETFL) & O_ACCMODE) == O_RDWR;
   target.file = std::move(now);
   return true;
+}
+
+// Whether the destination's name reaches the file to be replaced, checked
+// again for as long as other runs keep replacing it.
+bool reaches_what_was_checked(destination& target,
+                              const file_handle& temporary) {
+  for (int tries = 0; tries < 100; ++tries) {
+    if (!target.file || still_reached(target)) {
+      return true;
+    }
+    if (!check_again(target, temporary)) {
+      return false;
+    }
+  }
+  return false;
 }
 
 // Makes, through the link the name given is, the missing file at its end,
@@ -153,8 +168,11 @@ file_handle create_temporary(destination& target, temporary_outcome& outcome) {
     file = create_named_temporary(target);
   }
   if (!file) {
-    const bool refused = errno == EACCES || errno == EPERM || errno == EROFS;
-    outcome = refused ? temporary_outcome::in_place : temporary_outcome::failed;
+    // No room is a failure; anything else says that no temporary can be
+    // made there.
+    const bool no_room = errno == ENOSPC || errno == EDQUOT ||
+                         errno == EMFILE || errno == ENFILE || errno == ENOMEM;
+    outcome = no_room ? temporary_outcome::failed : temporary_outcome::in_place;
     return {};
   }
   if (target.file && !keep_attributes(target.file, file)) {
@@ -177,8 +195,7 @@ commit_outcome commit_temporary(destination& target, file_handle& temporary,
   if (target.temporary.empty() && !give_name(target, temporary)) {
     return commit_outcome::failed;
   }
-  if (held.pending() || (target.file && !still_reached(target) &&
-                         !check_again(target, temporary))) {
+  if (held.pending() || !reaches_what_was_checked(target, temporary)) {
     discard_temporary(target);
     return commit_outcome::failed;
   }
