@@ -123,18 +123,15 @@ void check_report::add(const char* name, const checked_file& checked) {
     print(lines_, listed("stored", "computed", "size", "verdict", "name"));
     header_printed_ = true;
   }
-  const auto number = [](const auto& known) {
-    return known ? std::to_string(*known) : std::string("-");
+  const auto number = [](bool known, std::uint64_t value) {
+    return known ? std::to_string(value) : std::string("-");
   };
-  const auto length =
-      checked.computed
-          ? std::optional<std::uint64_t>(checked.computed->length())
-          : std::nullopt;
-  const auto value =
-      checked.computed ? std::optional<std::uint32_t>(checked.computed->value())
-                       : std::nullopt;
-  print(lines_, listed(number(checked.stored), number(value), number(length),
-                       verdict_of(checked), shown));
+  const bool computed = checked.computed.has_value();
+  print(lines_,
+        listed(number(checked.stored.has_value(), checked.stored.value_or(0)),
+               number(computed, computed ? checked.computed->value() : 0),
+               number(computed, computed ? checked.computed->length() : 0),
+               verdict_of(checked), shown));
 }
 
 int check_report::finish() {
