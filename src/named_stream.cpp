@@ -41,7 +41,9 @@ bool stream_release(std::FILE* stream) {
   if (stream == stdout) {
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
   }
-  const bool written = std::ferror(stream) == 0;
+  // Windows' runtime does not say when the last flush of a device, done by
+  // fclose, fails: it is done first.
+  const bool written = std::fflush(stream) == 0 && std::ferror(stream) == 0;
   return std::fclose(stream) == 0 && written;
 }
 

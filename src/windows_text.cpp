@@ -97,13 +97,22 @@ std::string ansi_from(std::wstring_view utf16) {
 }
 
 std::wstring native_path(const char* wtf8) {
-  const std::wstring path = utf16_from(wtf8);
-  // A \\?\ path is taken as it is, and is the one form given no further
-  // prefix; \\?\ spelled with slashes is made it here.
+  std::wstring path = utf16_from(wtf8);
+  // A \\?\ path, spelled with backslashes or slashes, is taken as it is,
+  // with no change to its names (trailing dots and spaces stay) and no
+  // further prefix; only its slashes become the backslashes it needs.
+  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (path.size() >= 4 && separator(path[0]) && separator(path[1]) &&
+      path[2] == L'?' && separator(path[3])) {
+    for (wchar_t& c : path) {
+      c = c == L'/' ? L'\\' : c;
+    }
+    return path;
+  }
   std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
   full.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()),
                                full.data(), nullptr));
-  if (full.empty() || path.starts_with(L"\\\\?\\")) {
+  if (full.empty()) {
     return path;
   }
   // A temporary beside the file adds a few characters to its name.

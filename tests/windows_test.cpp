@@ -205,15 +205,25 @@ TEST_F(windows_build, ctrl_c_leaves_no_temporary_behind) {
 TEST_F(windows_build, devices_are_written_where_they_stand) {
   dir.write("in.txt", "text\n");
   expect_success(run({"in.txt", "NUL"}));
-  // A device that does not exist is no file to make beside its name.
+  // A device that does not exist is no file to make beside its name, and
+  // one that fails a write, even the last flush, fails the run.
   for (const char* device : {"COM9", "lpt8.txt"}) {
     expect_failure(run({"in.txt", device}),
                    "Failed opening '" + std::string(device) + "' to write.\n");
   }
-  EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.txt"});
+  expect_failure(run({"in.txt", "Z:\\dev\\full"}),
+                 "Failed writing 'Z:\\dev\\full'.\n");
+  // A file the caller has open as standard output is written through it.
+  run_options logged;
+  logged.stdout_file = dir / "log.txt";
+  logged.stdout_appends = true;
+  dir.write("log.txt", "start\n");
+  expect_success(run({"in.txt", "log.txt"}, logged));
+  EXPECT_EQ(dir.read("log.txt"), "start\n" + wrapped("text\n"));
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "log.txt"}));
 }
 
-TEST_F(windows_build, replacing_keeps_hidden_and_system_attributes) {
+TEST_F(windows_build, replacing_keeps_attributes_and_access) {
   dir.write("in.txt", "text\n");
   dir.write("out.txt", "previous contents");
   run_windows_command({"attrib", "+h", "out.txt"});
@@ -224,6 +234,15 @@ TEST_F(windows_build, replacing_keeps_hidden_and_system_attributes) {
   const std::string attributes = shown.substr(0, shown.find(':'));
   EXPECT_NE(attributes.find('H'), std::string::npos) << shown;
   EXPECT_NE(attributes.find('S'), std::string::npos) << shown;
+  // Wine makes a file's access list of its mode: one that a replacement
+  // would not have again is written in place, keeping it.
+  dir.write("private.txt", "previous contents");
+  std::filesystem::permissions(dir / "private.txt",
+                               std::filesystem::perms{0600});
+  expect_success(run({"in.txt", "private.txt"}));
+  EXPECT_EQ(dir.read("private.txt"), wrapped("text\n"));
+  EXPECT_EQ(std::filesystem::status(dir / "private.txt").permissions(),
+            std::filesystem::perms{0600});
 }
 
 TEST_F(windows_build, executables_may_use_addresses_above_two_gibibytes) {

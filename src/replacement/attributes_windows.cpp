@@ -6,6 +6,8 @@
 // After windows.h, which it needs.
 #include <aclapi.h>
 
+#include <cstring>
+
 #include "replacement/attributes.h"
 
 namespace upgrade_info {
@@ -31,38 +33,68 @@ bool keep_basic_attributes(const file_handle& from, file_handle& to) {
                                     sizeof given) != 0;
 }
 
-bool keep_security(const file_handle& from, file_handle& to) {
-  PSID owner = nullptr;
-  PSID group = nullptr;
-  PACL access = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  constexpr SECURITY_INFORMATION WHAT = OWNER_SECURITY_INFORMATION |
-                                        GROUP_SECURITY_INFORMATION |
-                                        DACL_SECURITY_INFORMATION;
-  if (GetSecurityInfo(from.get(), SE_FILE_OBJECT, WHAT, &owner, &group, &access,
-                      nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
+// A file's owner, group and access list.
+class security {
+ public:
+  explicit security(const file_handle& file) {
+    read_ = GetSecurityInfo(file.get(), SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION |
+                                GROUP_SECURITY_INFORMATION |
+                                DACL_SECURITY_INFORMATION,
+                            &owner_, &group_, &access_, nullptr,
+                            &descriptor_) == ERROR_SUCCESS;
   }
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  // An access list of its own stays so; one inherited from the directory
-  // is inherited by the new file alike.
-  const bool own_list =
-      GetSecurityDescriptorControl(descriptor, &control, &revision) != 0 &&
-      (control & SE_DACL_PROTECTED) != 0;
-  const bool kept =
-      SetSecurityInfo(to.get(), SE_FILE_OBJECT,
-                      WHAT | (own_list ? PROTECTED_DACL_SECURITY_INFORMATION
-                                       : UNPROTECTED_DACL_SECURITY_INFORMATION),
-                      owner, group, access, nullptr) == ERROR_SUCCESS;
-  LocalFree(descriptor);
-  return kept;
-}
+  ~security() { LocalFree(descriptor_); }
+  security(const security&) = delete;
+  security& operator=(const security&) = delete;
+
+  bool operator==(const security& other) const {
+    return read_ && other.read_ && EqualSid(owner_, other.owner_) != 0 &&
+           EqualSid(group_, other.group_) != 0 &&
+           same_entries(access_, other.access_);
+  }
+
+ private:
+  // The same entries in the same order, each with its flags: the new
+  // file's inherited ones come from the directory that gave the old file
+  // its own.
+  static bool same_entries(PACL one, PACL other) {
+    if (one == nullptr || other == nullptr) {
+      return one == other;
+    }
+    if (one->AceCount != other->AceCount) {
+      return false;
+    }
+    for (DWORD i = 0; i < one->AceCount; ++i) {
+      void* a = nullptr;
+      void* b = nullptr;
+      if (GetAce(one, i, &a) == 0 || GetAce(other, i, &b) == 0) {
+        return false;
+      }
+      const auto size = static_cast<const ACE_HEADER*>(a)->AceSize;
+      if (size != static_cast<const ACE_HEADER*>(b)->AceSize ||
+          std::memcmp(a, b, size) != 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool read_ = false;
+  PSID owner_ = nullptr;
+  PSID group_ = nullptr;
+  PACL access_ = nullptr;
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+};
 
 }  // namespace
 
+// The security descriptor is compared rather than copied: copying one
+// whose access list inherits from the directory would merge that list with
+// the directory's again, and one of another owner cannot be given. Where
+// the new file's differs, it does not replace the old one.
 bool keep_attributes(const file_handle& from, file_handle& to) {
-  return keep_basic_attributes(from, to) && keep_security(from, to);
+  return keep_basic_attributes(from, to) && security(from) == security(to);
 }
 
 }  // namespace upgrade_info

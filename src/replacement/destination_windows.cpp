@@ -10,6 +10,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <initializer_list>
 #include <vector>
 
 #include "windows_text.h"
@@ -33,6 +34,17 @@ std::FILE* stream_over(file_handle file) {
     _close(descriptor);
   }
   return stream;
+}
+
+// A stream that writes through a copy of the caller's handle.
+std::FILE* stream_through(HANDLE callers) {
+  HANDLE copy = nullptr;
+  const HANDLE process = GetCurrentProcess();
+  if (DuplicateHandle(process, callers, process, &copy, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS) == 0) {
+    return nullptr;
+  }
+  return stream_over(file_handle(copy));
 }
 
 // The full path of the open file, as the file system spells it.
@@ -72,12 +84,16 @@ void destination_deleter::operator()(destination* target) const {
   delete target;
 }
 
+// A file that may be written but not read, and a device that opens only to
+// write (CON), are opened to write alone.
 file_handle open_to_write(const std::wstring& path, bool& readable) {
   readable = true;
   HANDLE file =
       CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, SHARE_ALL,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+  const DWORD error = GetLastError();
+  if (file == INVALID_HANDLE_VALUE && error != ERROR_FILE_NOT_FOUND &&
+      error != ERROR_SHARING_VIOLATION) {
     readable = false;
     file = CreateFileW(path.c_str(), GENERIC_WRITE, SHARE_ALL, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -109,6 +125,18 @@ opened_destination open_destination(const char* name, bool) {
       opened.kind =
           opened.stream != nullptr ? reached::stream : reached::refused;
       return opened;
+    }
+    // A file the caller has open as standard output or error is written
+    // through that handle, after what its other writers wrote.
+    for (const DWORD standard : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+      const HANDLE callers = GetStdHandle(standard);
+      if (callers != nullptr && callers != INVALID_HANDLE_VALUE &&
+          same_file(callers, target->file.get())) {
+        opened.stream = stream_through(callers);
+        opened.kind =
+            opened.stream != nullptr ? reached::stream : reached::refused;
+        return opened;
+      }
     }
     const std::wstring spelled = final_path(target->file);
     if (!spelled.empty()) {

@@ -58,9 +58,8 @@ file_handle create_temporary(destination& target, temporary_outcome& outcome) {
     const std::wstring temporary =
         directory + temporary_name_for(name, std::size_t{255});
     const HANDLE made = CreateFileW(
-        temporary.c_str(),
-        GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER,
-        SHARE_ALL, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, SHARE_ALL,
+        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (made != INVALID_HANDLE_VALUE) {
       target.temporary = pending_path = temporary;
       set_termination_cleanup(remove_pending_temporary);
