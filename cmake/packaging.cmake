@@ -16,6 +16,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Debian's machine-readable copyright and lintian's overrides in the
+  # .deb, the plain licence file everywhere else.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL Unspecified debian)
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-multi-arch.cmake)
   # The summary above is the first line; CPack indents this text below it.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "upgrade-info wraps a text file into an upgrade-info file: a line with the
