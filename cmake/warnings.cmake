@@ -1,5 +1,17 @@
-# Warnings are errors on the project's own targets only, never on the
-# libraries they link.
+# Warnings on the project's own targets only, never on the libraries they
+# link. They are errors where UPGRADE_INFO_WERROR says so, as every preset
+# and CI do; a distribution's build on a newer compiler, which may warn of
+# more, can leave it off.
+option(UPGRADE_INFO_WERROR "Make the project's warnings errors" OFF)
+
 function(upgrade_info_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
+  # Clang's -Wconversion also warns of what g++'s leaves to -Wsign-conversion,
+  # which the conversions preset adds.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -Wconversion)
+  endif()
+  if(UPGRADE_INFO_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()

@@ -300,13 +300,13 @@ TEST_F(checker, lists_what_each_file_holds) {
   const std::string covered = good.substr(line_end) + "x";
   const std::string computed = std::to_string(crc32_z(
       0, reinterpret_cast<const Bytef*>(covered.data()), covered.size()));
-  const auto row = [](std::string stored, std::string computed,
-                      std::string size, std::string verdict, std::string name) {
-    stored.insert(0, 10 - stored.size(), ' ');
-    computed.insert(0, 10 - computed.size(), ' ');
+  const auto row = [](std::string first, std::string second, std::string size,
+                      std::string verdict, std::string name) {
+    first.insert(0, 10 - first.size(), ' ');
+    second.insert(0, 10 - second.size(), ' ');
     size.insert(0, 20 - size.size(), ' ');
     verdict.resize(29, ' ');
-    return stored + " " + computed + " " + size + " " + verdict + " " + name +
+    return first + " " + second + " " + size + " " + verdict + " " + name +
            "\n";
   };
   expect_report(run_checker({"--list", "good.ui", "tampered.ui", "missing.ui"}),

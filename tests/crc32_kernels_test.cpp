@@ -128,8 +128,8 @@ TEST_P(crc32_kernel_test, reads_nothing_beyond_either_end) {
 
 INSTANTIATE_TEST_SUITE_P(
     all, crc32_kernel_test, ::testing::ValuesIn(crc32_kernels()),
-    [](const ::testing::TestParamInfo<crc32_kernel>& info) {
-      return std::string(info.param.name);
+    [](const ::testing::TestParamInfo<crc32_kernel>& tested) {
+      return std::string(tested.param.name);
     });
 
 // The entry point, through whichever kernel it chose, at every length where

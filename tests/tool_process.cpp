@@ -249,18 +249,18 @@ tool_process::tool_process(const program& program,
     throw std::runtime_error("cannot fork");
   }
   if (piped) {
-    std::ifstream file;
+    std::ifstream source;
     if (!options.stdin_bytes) {
-      file.open(*options.stdin_file, std::ios::binary);
+      source.open(*options.stdin_file, std::ios::binary);
     }
     std::string bytes = options.stdin_bytes.value_or("");
     do {
-      if (file.is_open()) {
+      if (source.is_open()) {
         bytes.resize(1 << 20);
-        file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        bytes.resize(static_cast<std::size_t>(file.gcount()));
+        source.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(source.gcount()));
       }
-    } while (send_to_pipe(pipe_fds[1], bytes) && file.is_open() &&
+    } while (send_to_pipe(pipe_fds[1], bytes) && source.is_open() &&
              !bytes.empty());
     close(pipe_fds[1]);
   }
