@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "crc32.h"
-#include "crc32_kernels.h"
+#include "checksum/crc32.h"
+#include "checksum/crc32_kernels.h"
 
 #ifdef HAVE_ZLIB
 #include <zlib.h>

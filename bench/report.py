@@ -2,7 +2,7 @@
 """bench/report.py RESULTS DOCS: turns the measurements that bench/run left
 in RESULTS into DOCS/benchmarks.md and its plots, DOCS/benchmarks.png (the
 checksum) and DOCS/whole-runs.png (whole runs against input size). What
-limits a goal that is missed is told in bench/limits.md, which follows the
+limits a goal that is missed is told in bench/limits-section.md, which follows the
 tables as it stands."""
 
 import datetime
@@ -257,6 +257,11 @@ def main():
          "digits", runs["1g-10"]["tool"] / runs["1g-10"]["cp"], "<=", 1.2),
         ("whole run on 1 GiB, wall time against cp, checksum line of 9 "
          "digits", runs["1g-9"]["tool"] / runs["1g-9"]["cp"], "<=", 1.2),
+        # Three checksums in four have ten digits; the others move the
+        # content up behind their shorter line.
+        ("whole run on 1 GiB, wall time against cp, averaged over checksum "
+         "values", 0.75 * runs["1g-10"]["tool"] / runs["1g-10"]["cp"] +
+         0.25 * runs["1g-9"]["tool"] / runs["1g-9"]["cp"], "<=", 1.2),
         ("whole run on 4 KiB, wall time against cp, standalone build",
          start[2] / start[0], "<=", 0.7),
         ("whole run on 4 KiB, wall time against cp, release build (.deb)",
@@ -284,7 +289,9 @@ def main():
         met = value <= goal if sense == "<=" else value >= goal
         lines.append(f"| {name} | {value:.2f} | {sense} {goal} | "
                      f"{'met' if met else 'missed'} |")
-    lines += ["", (pathlib.Path(__file__).parent / "limits.md").read_text()]
+    limits = (pathlib.Path(__file__).parent / "limits-section.md").read_text()
+    # Without the comment that tells where the section goes.
+    lines += ["", limits[limits.index("-->") + 3:].lstrip()]
 
     (docs / "benchmarks.md").write_text("\n".join(lines))
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "crc32_kernels.h"
+#include "checksum/crc32_kernels.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "upgrade_info_format.h"
+#include "format/upgrade_info_format.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "format/upgrade_info_format.h"
 #include "tool_fixture.h"
-#include "upgrade_info_format.h"
 
 namespace upgrade_info::testing {
 namespace {

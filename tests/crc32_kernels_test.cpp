@@ -3,7 +3,7 @@
 // where kernels change strategy, long random buffers, chaining, and buffers
 // flush against unreadable memory.
 
-#include "crc32_kernels.h"
+#include "checksum/crc32_kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "crc32.h"
+#include "checksum/crc32.h"
 #include "guarded_buffer.h"
 
 namespace upgrade_info::detail {
@@ -66,7 +66,9 @@ TEST_P(crc32_kernel_test, every_length_to_1024_at_every_offset) {
 TEST_P(crc32_kernel_test, lengths_around_every_change_of_strategy) {
   std::mt19937 random(2);
   const std::vector<unsigned char> bytes = random_bytes(1 << 14, random);
-  // Blocks of 16, 64, 128, 256 bytes; entry points at 64, 256, 1024.
+  // Every length to 1024 is tested above, where the folding kernels take
+  // over from the narrower ones (64, 256, 1024 bytes); beyond it, lengths
+  // around multiples of their steps (64, 128, 256 bytes) and blocks of 16.
   for (const std::size_t threshold :
        {1024u, 1280u, 1536u, 2048u, 4096u, 8192u}) {
     for (std::size_t length = threshold - 300; length <= threshold + 300;
@@ -126,16 +128,26 @@ TEST_P(crc32_kernel_test, reads_nothing_beyond_either_end) {
   }
 }
 
+// Every kernel but the reference itself.
+std::vector<crc32_kernel> compared_kernels() {
+  std::vector<crc32_kernel> compared;
+  for (const crc32_kernel& candidate : crc32_kernels()) {
+    if (candidate.function != crc32_bytewise) {
+      compared.push_back(candidate);
+    }
+  }
+  return compared;
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    all, crc32_kernel_test, ::testing::ValuesIn(crc32_kernels()),
+    all, crc32_kernel_test, ::testing::ValuesIn(compared_kernels()),
     [](const ::testing::TestParamInfo<crc32_kernel>& tested) {
       return std::string(tested.param.name);
     });
 
 // The entry point, through whichever kernel it chose, at every length where
-// it calls one, and the choice one that this CPU runs.
+// it calls one.
 TEST(crc32_dispatch, entry_point_agrees_with_the_reference) {
-  ASSERT_TRUE(crc32_chosen_kernel().runs_here());
   std::printf("checksum kernel chosen here: %s\n",
               std::string(crc32_chosen_kernel().name).c_str());
   std::mt19937 random(6);

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "crc32.h"
+#include "checksum/crc32.h"
 
 namespace upgrade_info {
 namespace {

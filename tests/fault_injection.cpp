@@ -113,10 +113,6 @@ bool refuse_unnamed(int flags) {
   return false;
 }
 
-}  // namespace
-
-// With 64-bit file offsets, as the tool and this library are built, open
-// and openat below are open64 and openat64, which the tool's calls reach.
 int open_file(const char* name, const char* path, int flags,
               std::va_list arguments) {
   const mode_t mode = mode_argument(flags, arguments);
@@ -136,6 +132,10 @@ int open_file_at(const char* name, int directory, const char* path, int flags,
                                                                 flags, mode);
 }
 
+}  // namespace
+
+// With 64-bit file offsets, as the tool and this library are built, open
+// and openat below are open64 and openat64, which the tool's calls reach.
 extern "C" int open(const char* path, int flags, ...) {
   std::va_list arguments;
   va_start(arguments, flags);

@@ -182,8 +182,9 @@ TEST_F(output_replacement, file_size_limit_leaves_every_destination_as_it_was) {
   if (is_windows_build()) {
     GTEST_SKIP() << "wine reports a write cut short by the limit as whole";
   }
-  // The small input fails when the stream is closed, the large one in a
-  // block write. The tool itself must ignore the limit's signal. Names and
+  // The limit cuts the small input's one write short, and stops the large
+  // one's writes midway. The tool itself must ignore the limit's signal.
+  // Names and
   // paths at the system's limits leave no room for a temporary's name
   // beside them unless it is cut short and made in the directory itself;
   // their messages need a higher limit, which only the large input passes.

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <random>
 
-#include "upgrade_info_format.h"
+#include "format/upgrade_info_format.h"
 
 namespace upgrade_info::testing {
 

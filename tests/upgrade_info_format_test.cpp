@@ -1,4 +1,4 @@
-#include "upgrade_info_format.h"
+#include "format/upgrade_info_format.h"
 
 #include <gtest/gtest.h>
 

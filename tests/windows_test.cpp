@@ -11,8 +11,8 @@
 #include <fstream>
 #include <thread>
 
+#include "format/upgrade_info_format.h"
 #include "tool_fixture.h"
-#include "upgrade_info_format.h"
 
 namespace upgrade_info::testing {
 namespace {

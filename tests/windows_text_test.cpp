@@ -1,7 +1,7 @@
 // Names go through the Windows programs as WTF-8: every UTF-16 name comes
 // back exactly, a lone surrogate in it too, never as another file's name.
 
-#include "windows_text.h"
+#include "io/windows_text.h"
 
 #include <gtest/gtest.h>
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "standard_streams.h"
-#include "stream_io.h"
+#include "io/standard_streams.h"
+#include "io/stream_io.h"
 
 namespace upgrade_info {
 

@@ -13,7 +13,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "windows_text.h"
+#include "io/windows_path.h"
 
 namespace upgrade_info {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "stream_io.h"
+#include "io/page_memory.h"
 
 namespace upgrade_info {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "named_stream.h"
+#include "io/named_stream.h"
 #include "replacement/in_place.h"
 #include "replacement/spill.h"
 #include "replacement/temporary.h"

@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-#include "io_status.h"
+#include "io/io_status.h"
 #include "replacement/destination.h"
 #include "replacement/file_handle.h"
 

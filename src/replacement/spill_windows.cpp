@@ -1,7 +1,7 @@
 #include <windows.h>
 
+#include "io/windows_text.h"
 #include "replacement/spill.h"
-#include "windows_text.h"
 
 namespace upgrade_info {
 

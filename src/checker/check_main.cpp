@@ -1,0 +1,123 @@
+// upgrade-info-check [OPTION]... [FILE]...: verifies upgrade-info files.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "checker/check_command_line.h"
+#include "checker/check_report.h"
+#include "format/upgrade_info_format.h"
+#include "io/input_reader.h"
+#include "io/named_stream.h"
+#include "io/page_memory.h"
+#include "io/replayed_input.h"
+#include "io/stream_io.h"
+#include "io/text_output.h"
+#include "replacement/file_handle.h"
+#include "startup/program.h"
+
+namespace upgrade_info {
+
+namespace {
+
+// Reads a file once, to its verdict and, for a listing, to its end,
+// keeping the content in `content` when there is one.
+checked_file check_pass(input_reader& input, replayed_input* content,
+                        bool whole) {
+  upgrade_info_parser parser;
+  while (whole || !parser.decided()) {
+    const std::span<const unsigned char> piece = input.next();
+    if (piece.empty()) {
+      break;
+    }
+    const std::span<const unsigned char> taken = parser.take(piece);
+    if (content != nullptr) {
+      content->keep(taken);
+    }
+  }
+  checked_file checked;
+  if (input.status() == io_status::read_failed ||
+      input.status() == io_status::too_large) {
+    checked.failure = std::strerror(input.error());
+    return checked;
+  }
+  if (content != nullptr && content->status() != io_status::ok) {
+    checked.failure = no_room_to_keep_it(content->error());
+    return checked;
+  }
+  checked.result = parser.finish();
+  checked.stored = parser.stored();
+  checked.computed = parser.computed();
+  return checked;
+}
+
+// With `extract`, the content is kept in a spill file, which no one else
+// can change, as the file is verified, and goes to standard output from
+// there once all of it is known to verify.
+checked_file check_file(const char* name, const check_command_line& line,
+                        std::span<unsigned char> memory) {
+  errno = 0;
+  std::optional<input_reader> opened =
+      input_reader::open(name, input_form::bytes, memory);
+  if (!opened) {
+    checked_file checked;
+    checked.failure = std::strerror(errno);
+    return checked;
+  }
+  if (line.extract &&
+      same_file(handle_of(opened->stream()), handle_of(stdout))) {
+    checked_file checked;
+    checked.writes_itself = true;
+    return checked;
+  }
+  std::optional<replayed_input> content;
+  if (line.extract) {
+    content.emplace(*opened, replayed_input::source::spill);
+  }
+  checked_file checked =
+      check_pass(*opened, content ? &*content : nullptr, line.list);
+  if (content && checked.verified()) {
+    content->start_again();
+    for (auto piece = content->next();
+         !piece.empty() && write_all(stdout, piece.data(), piece.size());
+         piece = content->next()) {
+    }
+    if (content->status() != io_status::ok) {
+      checked.failure = std::strerror(content->error());
+    }
+  }
+  return checked;
+}
+
+}  // namespace
+
+int run_program(int argc, char* argv[]) {
+  const check_command_line line = parse_check_command_line(argc, argv);
+  check_report report(line);
+  if (!line.error.empty()) {
+    return report.usage_error();
+  }
+  if (line.help || line.version) {
+    return report.help_or_version();
+  }
+  if (line.extract) {
+    set_binary(stdout);
+  }
+  const page_memory piece = allocate_pages(input_reader::PIECE);
+  for (const char* name : line.files) {
+    checked_file checked;
+    if (piece == nullptr) {
+      checked.failure = std::strerror(ENOMEM);
+    } else {
+      checked = check_file(name, line, {piece.get(), input_reader::PIECE});
+    }
+    report.add(name, checked);
+  }
+  return report.finish();
+}
+
+}  // namespace upgrade_info
