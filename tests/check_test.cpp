@@ -309,15 +309,25 @@ TEST_F(checker, lists_what_each_file_holds) {
     return first + " " + second + " " + size + " " + verdict + " " + name +
            "\n";
   };
-  expect_report(run_checker({"--list", "good.ui", "tampered.ui", "missing.ui"}),
-                1,
-                row("stored", "computed", "size", "verdict", "name") +
-                    row(stored, stored, "14", "OK", "good.ui") +
-                    row(stored, computed, "15", "FAILED (checksum mismatch)",
-                        "tampered.ui") +
-                    row("-", "-", "-", "FAILED (cannot read)", "missing.ui"),
-                "upgrade-info-check: missing.ui: No such file or directory\n"
-                "upgrade-info-check: 2 of 3 files FAILED\n");
+  // A copy with CR LF line ends has its stored checksum, but no content of
+  // its own bytes to show.
+  std::string crlf;
+  for (const char c : good) {
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  dir.write("crlf.ui", crlf);
+  expect_report(
+      run_checker(
+          {"--list", "good.ui", "tampered.ui", "crlf.ui", "missing.ui"}),
+      1,
+      row("stored", "computed", "size", "verdict", "name") +
+          row(stored, stored, "14", "OK", "good.ui") +
+          row(stored, computed, "15", "FAILED (checksum mismatch)",
+              "tampered.ui") +
+          row(stored, "-", "-", "FAILED (CR LF line ends)", "crlf.ui") +
+          row("-", "-", "-", "FAILED (cannot read)", "missing.ui"),
+      "upgrade-info-check: missing.ui: No such file or directory\n"
+      "upgrade-info-check: 3 of 4 files FAILED\n");
 }
 
 }  // namespace

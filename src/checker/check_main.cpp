@@ -24,12 +24,11 @@ namespace upgrade_info {
 
 namespace {
 
-// Reads a file once, to its verdict and, for a listing, to its end,
-// keeping the content in `content` when there is one.
-checked_file check_pass(input_reader& input, replayed_input* content,
-                        bool whole) {
+// Reads a file once, to its verdict, keeping the content in `content` when
+// there is one.
+checked_file check_pass(input_reader& input, replayed_input* content) {
   upgrade_info_parser parser;
-  while (whole || !parser.decided()) {
+  while (!parser.decided()) {
     const std::span<const unsigned char> piece = input.next();
     if (piece.empty()) {
       break;
@@ -50,8 +49,15 @@ checked_file check_pass(input_reader& input, replayed_input* content,
     return checked;
   }
   checked.result = parser.finish();
-  checked.stored = parser.stored();
-  checked.computed = parser.computed();
+  // What a listing shows describes the file's own bytes: nothing for a file
+  // whose checksum line is none, and no computed checksum or size for a
+  // content that the parser read with each CR LF made an LF.
+  if (checked.result != verdict::bad_checksum_line) {
+    checked.stored = parser.stored();
+    if (checked.result != verdict::crlf_line_ends) {
+      checked.computed = parser.computed();
+    }
+  }
   return checked;
 }
 
@@ -78,8 +84,7 @@ checked_file check_file(const char* name, const check_command_line& line,
   if (line.extract) {
     content.emplace(*opened, replayed_input::source::spill);
   }
-  checked_file checked =
-      check_pass(*opened, content ? &*content : nullptr, line.list);
+  checked_file checked = check_pass(*opened, content ? &*content : nullptr);
   if (content && checked.verified()) {
     content->start_again();
     for (auto piece = content->next();

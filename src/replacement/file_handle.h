@@ -75,6 +75,13 @@ class file_handle {
   native_handle handle_ = invalid();
 };
 
+#ifdef _WIN32
+// Sets errno to what the thread's last Windows error means, so that a
+// failure gives the same reason on both platforms (a handle's reads and
+// writes set it so themselves).
+void errno_from_last_error();
+#endif
+
 // The handle of the file under a stream.
 native_handle handle_of(std::FILE* stream);
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <iterator>
 
 #include "replacement/file_handle.h"
@@ -21,6 +22,32 @@ OVERLAPPED at_offset(std::uint64_t at) {
 constexpr std::size_t LARGEST_CALL = std::size_t{1} << 30;
 
 }  // namespace
+
+void errno_from_last_error() {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      errno = ENOENT;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      errno = EACCES;
+      break;
+    case ERROR_DIRECTORY:
+      errno = ENOTDIR;
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      errno = ENOSPC;
+      break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      errno = ENOMEM;
+      break;
+    default:
+      errno = EIO;
+  }
+}
 
 native_handle handle_of(std::FILE* stream) {
   return reinterpret_cast<native_handle>(_get_osfhandle(_fileno(stream)));
@@ -65,8 +92,11 @@ std::optional<std::size_t> file_handle::read_at(void* bytes, std::size_t size,
   DWORD got = 0;
   if (ReadFile(handle_, bytes, static_cast<DWORD>(std::min(size, LARGEST_CALL)),
                &got, &where) == 0) {
-    return GetLastError() == ERROR_HANDLE_EOF ? std::optional<std::size_t>(0)
-                                              : std::nullopt;
+    if (GetLastError() == ERROR_HANDLE_EOF) {
+      return 0;
+    }
+    errno_from_last_error();
+    return std::nullopt;
   }
   return got;
 }
@@ -81,6 +111,7 @@ bool file_handle::write_at(const void* bytes, std::size_t size,
                   static_cast<DWORD>(std::min(size, LARGEST_CALL)), &written,
                   &where) == 0 ||
         written == 0) {
+      errno_from_last_error();
       return false;
     }
     next += written;
@@ -93,8 +124,12 @@ bool file_handle::write_at(const void* bytes, std::size_t size,
 bool file_handle::resize(std::uint64_t size) {
   FILE_END_OF_FILE_INFO end{};
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  return SetFileInformationByHandle(handle_, FileEndOfFileInfo, &end,
-                                    sizeof end) != 0;
+  if (SetFileInformationByHandle(handle_, FileEndOfFileInfo, &end,
+                                 sizeof end) == 0) {
+    errno_from_last_error();
+    return false;
+  }
+  return true;
 }
 
 void file_handle::commit_to_disk() { FlushFileBuffers(handle_); }

@@ -17,12 +17,14 @@ file_handle new_temporary_file(DWORD flags, std::wstring& path) {
   wchar_t name[MAX_PATH + 1];
   if (GetTempPathW(MAX_PATH + 1, directory) == 0 ||
       GetTempFileNameW(directory, L"uif", 0, name) == 0) {
+    errno_from_last_error();
     return {};
   }
   path = name;
   const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, SHARE_ALL,
                                   nullptr, CREATE_ALWAYS, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
+    errno_from_last_error();
     DeleteFileW(name);
   }
   return file_handle(file);
