@@ -254,7 +254,6 @@ attempt open_once(const char* name, bool when_waiting_is_fine,
     opened.kind = opened.stream != nullptr ? reached::stream : reached::refused;
     return attempt::done;
   }
-  target->readable = (fcntl(file, F_GETFL) & O_ACCMODE) == O_RDWR;
   locate(*target, AT_FDCWD, is_link(name) ? path_of(file) : std::string(name));
   if (target->directory >= 0 && !names_file(*target, target->file)) {
     return attempt::raced;
@@ -279,7 +278,11 @@ opened_destination open_destination(const char* name,
 
 file_handle& destination_file(destination& target) { return target.file; }
 
-bool destination_readable(const destination& target) { return target.readable; }
+// Asked of the descriptor, which open_to_write opened to read as well
+// where the user may.
+bool destination_readable(const destination& target) {
+  return (fcntl(target.file.get(), F_GETFL) & O_ACCMODE) == O_RDWR;
+}
 
 bool still_reached(const destination& target) {
   return target.directory < 0 || names_file(target, target.file);

@@ -14,9 +14,8 @@
 namespace upgrade_info {
 
 struct destination {
-  std::string given;  // the name as given, through which it is checked
-  file_handle file;   // the existing file as opened; none while missing
-  bool readable = false;
+  std::string given;         // the name as given, through which it is checked
+  file_handle file;          // the existing file as opened; none while missing
   int directory = -1;        // that holds it or will hold it; -1 when it cannot
                              // be found, so that it is only written in place
   std::string name;          // in that directory

@@ -115,7 +115,6 @@ bool check_again(destination& target, const file_handle& temporary) {
       found.st_uid != made.st_uid || found.st_gid != made.st_gid) {
     return false;
   }
-  target.readable = (fcntl(now.get(), F_GETFL) & O_ACCMODE) == O_RDWR;
   target.file = std::move(now);
   return true;
 }
