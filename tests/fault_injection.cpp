@@ -224,14 +224,14 @@ void act_before(const char* variable, int from_directory, const char* from,
 
 }  // namespace
 
-extern "C" int renameat(int from_directory, const char* from, int to_directory,
-                        const char* to) {
+extern "C" int renameat2(int from_directory, const char* from, int to_directory,
+                         const char* to, unsigned flags) {
   act_before("FAULT_BEFORE_RENAME", from_directory, from, to_directory, to);
   if (injected("FAULT_RENAME", to_directory, to)) {
     return -1;
   }
-  return next_definition<int(int, const char*, int, const char*)>("renameat")(
-      from_directory, from, to_directory, to);
+  return next_definition<int(int, const char*, int, const char*, unsigned)>(
+      "renameat2")(from_directory, from, to_directory, to, flags);
 }
 
 extern "C" int linkat(int from_directory, const char* from, int to_directory,

@@ -11,13 +11,13 @@
 #include "checker/check_command_line.h"
 #include "checker/check_report.h"
 #include "format/upgrade_info_format.h"
+#include "io/file_handle.h"
 #include "io/input_reader.h"
 #include "io/named_stream.h"
 #include "io/page_memory.h"
 #include "io/replayed_input.h"
 #include "io/stream_io.h"
 #include "io/text_output.h"
-#include "replacement/file_handle.h"
 #include "startup/program.h"
 
 namespace upgrade_info {

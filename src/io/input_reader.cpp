@@ -31,7 +31,7 @@ std::optional<input_reader> input_reader::open(const char* name,
   return std::optional<input_reader>(std::in_place, stream, piece, true);
 }
 
-void input_reader::release() {
+void input_reader::close() {
   if (owns_) {
     stream_release(stream_);
     owns_ = false;

@@ -29,7 +29,7 @@ class input_reader {
                bool owns = false);
   input_reader(const input_reader&) = delete;
   input_reader& operator=(const input_reader&) = delete;
-  ~input_reader() { release(); }
+  ~input_reader() { close(); }
 
   // The input a command-line name stands for ("-" is standard input, read
   // from where it stands), in `form`, read into `piece`; nothing, with
@@ -37,9 +37,9 @@ class input_reader {
   static std::optional<input_reader> open(const char* name, input_form form,
                                           std::span<unsigned char> piece);
 
-  // Lets go of an owned stream before the reader goes: on Windows an open
+  // Closes an owned stream before the reader goes: on Windows an open
   // file cannot be replaced.
-  void release();
+  void close();
 
   // The next piece, at the start of the memory given; empty at the end, or
   // once a read failed. It stays valid until the next call.

@@ -21,9 +21,6 @@ bool stream_release(std::FILE* stream) {
   if (stream == stdin) {
     return true;
   }
-  if (stream == stdout) {
-    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-  }
   // Windows' runtime does not say when the last flush of a device, done by
   // fclose, fails: it is done first.
   const bool written = std::fflush(stream) == 0 && std::ferror(stream) == 0;

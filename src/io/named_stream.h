@@ -14,9 +14,11 @@ enum class input_form { text, bytes };
 // nullptr, with errno set, when the path cannot be opened.
 std::FILE* stream_open_by_name(const char* name, input_form form);
 
-// Releases a stream opened by name. Standard input and standard output stay
-// open; standard output is flushed. Returns false when anything written to
-// the stream failed to reach its destination, including on close.
+// Releases a stream opened by name. Standard input stays open, to be read
+// on by whoever reads it next; standard output is closed like any other,
+// so that an error its file system reports only then (NFS) is seen.
+// Returns false when anything written to the stream failed to reach its
+// destination, including on close.
 bool stream_release(std::FILE* stream);
 
 }  // namespace upgrade_info

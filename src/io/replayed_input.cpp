@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "replacement/spill.h"
+#include "io/spill.h"
 
 namespace upgrade_info {
 

@@ -9,7 +9,8 @@ namespace upgrade_info {
 // fails as on a closed one and no file the program opens takes its number:
 // a spill file given descriptor 1 would take what is meant for standard
 // output. Linux only: Windows' runtime keeps the numbers itself.
-void hold_closed_standard_streams();
+// False when they cannot be held.
+bool hold_closed_standard_streams();
 
 // Whether `descriptor` is open on one of those held files, which a name of
 // a standard stream (/dev/stdout) then reaches: it names no file.

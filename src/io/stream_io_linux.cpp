@@ -4,7 +4,9 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 #include "io/standard_streams.h"
 #include "io/stream_io.h"
@@ -30,28 +32,32 @@ bool stream_seek(std::FILE* stream, std::uint64_t offset) {
 }
 
 bool is_kernel_file(int descriptor) {
+  // The kernel's own file systems whose numbers <linux/magic.h> lacks.
+  constexpr unsigned long CONFIGFS = 0x62656570;
+  constexpr unsigned long NFSD = 0x6e667364;
+  constexpr unsigned long FUSECTL = 0x65735543;
+  constexpr unsigned long KERNEL_FILE_SYSTEMS[] = {PROC_SUPER_MAGIC,
+                                                   SYSFS_MAGIC,
+                                                   CGROUP_SUPER_MAGIC,
+                                                   CGROUP2_SUPER_MAGIC,
+                                                   DEBUGFS_MAGIC,
+                                                   TRACEFS_MAGIC,
+                                                   SECURITYFS_MAGIC,
+                                                   SELINUX_MAGIC,
+                                                   SMACK_MAGIC,
+                                                   BPF_FS_MAGIC,
+                                                   PSTOREFS_MAGIC,
+                                                   EFIVARFS_MAGIC,
+                                                   BINFMTFS_MAGIC,
+                                                   CONFIGFS,
+                                                   NFSD,
+                                                   FUSECTL};
   struct statfs file_system {};
-  if (fstatfs(descriptor, &file_system) != 0) {
-    return false;
-  }
-  switch (file_system.f_type) {
-    case PROC_SUPER_MAGIC:
-    case SYSFS_MAGIC:
-    case CGROUP_SUPER_MAGIC:
-    case CGROUP2_SUPER_MAGIC:
-    case DEBUGFS_MAGIC:
-    case TRACEFS_MAGIC:
-    case SECURITYFS_MAGIC:
-    case SELINUX_MAGIC:
-    case SMACK_MAGIC:
-    case BPF_FS_MAGIC:
-    case PSTOREFS_MAGIC:
-    case EFIVARFS_MAGIC:
-    case BINFMTFS_MAGIC:
-      return true;
-    default:
-      return false;
-  }
+  return fstatfs(descriptor, &file_system) == 0 &&
+         std::find(std::begin(KERNEL_FILE_SYSTEMS),
+                   std::end(KERNEL_FILE_SYSTEMS),
+                   static_cast<unsigned long>(file_system.f_type)) !=
+             std::end(KERNEL_FILE_SYSTEMS);
 }
 
 std::int64_t stream_remaining(std::FILE* stream) {

@@ -93,8 +93,12 @@ class security {
 // whose access list inherits from the directory would merge that list with
 // the directory's again, and one of another owner cannot be given. Where
 // the new file's differs, it does not replace the old one.
-bool keep_attributes(const file_handle& from, file_handle& to) {
-  return keep_basic_attributes(from, to) && security(from) == security(to);
+access_kept keep_access(const file_handle& from, file_handle& to) {
+  if (!keep_basic_attributes(from, to)) {
+    return access_kept::failed;
+  }
+  return security(from) == security(to) ? access_kept::yes
+                                        : access_kept::refused;
 }
 
 }  // namespace upgrade_info

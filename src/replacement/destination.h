@@ -1,17 +1,17 @@
 #ifndef UPGRADE_INFO_REPLACEMENT_DESTINATION_H_
 #define UPGRADE_INFO_REPLACEMENT_DESTINATION_H_
 
-// A named output, and the system's word on who may write it. It is opened
-// as any program opens a file to write it, so that the system itself
-// follows its links and applies its rules, but it is neither truncated nor
-// made: nothing about it changes before the new contents are complete.
-// From then to the commit it is this one object, told by what the system
-// opened, never by how the name is spelled.
+// A named output, and the system's word on who may write it. What its name
+// reaches is opened as a program writing it would be, but neither
+// truncated nor made, and never waited for: nothing about it changes
+// before the new contents are complete. From then to the commit it is this
+// one object, told by what the system opened, never by how the name is
+// spelled.
 
 #include <cstdio>
 #include <memory>
 
-#include "replacement/file_handle.h"
+#include "io/file_handle.h"
 
 namespace upgrade_info {
 
@@ -25,8 +25,8 @@ enum class reached {
   file,     // an existing regular file, to be replaced
   missing,  // nothing yet: a new file is to be made
   stream,   // written where it stands, in order: a device, a FIFO, a
-            // file of the kernel's (/proc, /sys), a file the caller has
-            // open to write (/dev/stdout)
+            // file of the kernel's (/proc, /sys), a descriptor the name
+            // spells (/dev/stdout)
   refused,  // may not be written, or cannot be opened
   fifo,     // a FIFO, not opened yet: opening it to write waits for a
             // reader, which may wait for this run's output
@@ -48,8 +48,7 @@ file_handle& destination_file(destination& target);
 // Whether its contents can be read back, to be saved before it is
 // overwritten: not for a file the user may write but not read.
 bool destination_readable(const destination& target);
-// Whether the destination's name still reaches the file that was opened;
-// true where there is no name to check it by.
+// Whether the destination's name still reaches that file.
 bool still_reached(const destination& target);
 
 }  // namespace upgrade_info

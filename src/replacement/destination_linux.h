@@ -4,45 +4,30 @@
 // The destination as Linux holds it, shared by the files that check it
 // and that put the temporary in its place.
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <string>
 
+#include "io/file_handle.h"
 #include "replacement/destination.h"
-#include "replacement/file_handle.h"
 
 namespace upgrade_info {
 
 struct destination {
-  std::string given;         // the name as given, through which it is checked
-  file_handle file;          // the existing file as opened; none while missing
-  int directory = -1;        // that holds it or will hold it; -1 when it cannot
-                             // be found, so that it is only written in place
+  file_handle directory;     // that holds it, or will hold it
   std::string name;          // in that directory
+  file_handle file;          // the existing file as opened; none while missing
   bool append_only = false;  // the directory keeps every name it is given
-  // Missing at the end of a link: made through the link only on commit,
-  // when the system applies its rules on following links to it.
-  bool made_on_commit = false;
-  std::string temporary;  // the temporary's name there, while it has one
-
-  destination() = default;
-  destination(const destination&) = delete;
-  destination& operator=(const destination&) = delete;
-  ~destination() {
-    if (directory >= 0) {
-      close(directory);
-    }
-  }
+  std::string temporary;     // the temporary's name there, while it has one
 };
 
-// Opens `given` as a program writing it does (links followed, made when
-// missing), but to write and, where the user may, to read, without
-// truncating it: the file it reaches, or none.
-file_handle open_to_write(const std::string& given);
+// Opens the regular file `status` describes, which the destination's name
+// reaches, as the check at the start does: to write and, where the user
+// may, to read; never following a link, never waiting. None where the
+// system refuses, or the name reaches another file by now.
+file_handle open_regular(const destination& target, const struct stat& status);
 
-// Whether `file` is the one the directory holds under the destination's
-// name.
-bool names_file(const destination& target, const file_handle& file);
+bool same_inode(const struct stat& a, const struct stat& b);
 
 }  // namespace upgrade_info
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
+#include "io/file_handle.h"
 #include "replacement/destination.h"
-#include "replacement/file_handle.h"
 
 namespace upgrade_info {
 

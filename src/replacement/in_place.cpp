@@ -1,53 +1,52 @@
 #include "replacement/in_place.h"
 
-#include <algorithm>
-
-#include "replacement/spill.h"
-#include "replacement/termination.h"
+#include "io/spill.h"
+#include "io/termination.h"
 
 namespace upgrade_info {
+
+namespace {
+
+// Writes the first `length` bytes of `from` over `to`, cut to that length;
+// a file system that writes back only on close (NFS) reports its errors
+// now.
+bool overwrite(const file_handle& from, file_handle& to, std::uint64_t length) {
+  return copy_contents(from, to, length) && to.resize(length) &&
+         to.close_duplicate();
+}
+
+}  // namespace
 
 in_place_result write_in_place(destination& target, const file_handle& contents,
                                std::uint64_t length) {
   file_handle& file = destination_file(target);
+  // Waited for before any signal is held: another run may hold it long.
+  if (!file.lock()) {
+    return {};
+  }
+  termination_held held;
   const std::optional<std::uint64_t> old_length = file.size();
-  if (!old_length) {
+  if (!old_length || !still_reached(target)) {
     return {};
   }
   // A file the user may write but not read cannot be saved; its old
   // contents are what the user could not see anyway.
-  file_handle saved;
+  std::optional<saved_copy> saved;
   if (destination_readable(target)) {
-    saved = create_spill();
-    if (!saved || !copy_contents(file, saved, *old_length)) {
+    saved.emplace();
+    if (!saved->file() || !overwrite(file, saved->file(), *old_length) ||
+        held.pending()) {
       return {};
     }
   }
-  if (!file.reserve(length)) {
-    return {};
-  }
-  termination_held held;
-  if (held.pending() || !still_reached(target)) {
-    return {};
-  }
-  std::uint64_t touched = 0;
-  if (copy_contents(contents, file, length, &touched) && file.resize(length) &&
-      file.close_duplicate()) {
+  if (overwrite(contents, file, length)) {
     held.keep();
     return {true, std::nullopt};
   }
-  if (!saved) {
+  if (!saved || overwrite(saved->file(), file, *old_length)) {
     return {};
   }
-  // Only what the overwrite reached goes back: on a copy-on-write file
-  // system each block rewritten takes room, and the blocks the overwrite
-  // replaced are free only once the file system commits them.
-  file.commit_to_disk();
-  if (copy_contents(saved, file, std::min(touched, *old_length)) &&
-      file.resize(*old_length)) {
-    return {};
-  }
-  return {false, keep_copy(saved, *old_length)};
+  return {false, saved->keep()};
 }
 
 }  // namespace upgrade_info

@@ -2,16 +2,17 @@
 #define UPGRADE_INFO_REPLACEMENT_IN_PLACE_H_
 
 // Writing new contents over an existing file, for a destination that no
-// temporary can replace. The old contents are saved in a spill file first
-// and put back on any failure, so that they live until the new ones are
-// in place.
+// temporary can replace. Runs that do so take turns on the file; each
+// saves the old contents whole in a named spill file before it touches
+// the file, and on any failure puts every old byte back, and the old
+// length, or keeps that copy and says where.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "io/file_handle.h"
 #include "replacement/destination.h"
-#include "replacement/file_handle.h"
 
 namespace upgrade_info {
 

@@ -4,10 +4,10 @@
 #include <utility>
 
 #include "io/named_stream.h"
+#include "io/spill.h"
+#include "io/termination.h"
 #include "replacement/in_place.h"
-#include "replacement/spill.h"
 #include "replacement/temporary.h"
-#include "replacement/termination.h"
 
 namespace upgrade_info {
 
@@ -40,7 +40,8 @@ io_status output_file::prepare() {
   if (outcome == temporary_outcome::made) {
     return io_status::ok;
   }
-  // No room for a temporary is a failure, never a reason to write in place.
+  // Only the system's refusal is a reason to write in place: no room, or
+  // any other error, is a failure.
   if (outcome == temporary_outcome::failed) {
     return io_status::write_failed;
   }
@@ -81,8 +82,6 @@ io_status output_file::commit() {
       case commit_outcome::replaced:
         held.keep();
         return io_status::ok;
-      case commit_outcome::refused:
-        return io_status::output_refused;
       case commit_outcome::failed:
         return io_status::write_failed;
       case commit_outcome::in_place:

@@ -17,9 +17,9 @@
 #include <optional>
 #include <string>
 
+#include "io/file_handle.h"
 #include "io/io_status.h"
 #include "replacement/destination.h"
-#include "replacement/file_handle.h"
 
 namespace upgrade_info {
 

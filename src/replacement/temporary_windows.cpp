@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "io/temporary_name.h"
 #include "replacement/attributes.h"
 #include "replacement/destination_windows.h"
 #include "replacement/temporary.h"
-#include "replacement/temporary_name.h"
 
 namespace upgrade_info {
 
@@ -64,7 +64,7 @@ file_handle create_temporary(destination& target, temporary_outcome& outcome) {
       target.temporary = pending_path = temporary;
       set_termination_cleanup(remove_pending_temporary);
       file_handle file(made);
-      if (target.file && !keep_attributes(target.file, file)) {
+      if (target.file && keep_access(target.file, file) != access_kept::yes) {
         discard_temporary(target);
         outcome = temporary_outcome::in_place;
         return {};
@@ -90,7 +90,8 @@ commit_outcome commit_temporary(destination& target, file_handle& temporary,
   for (int attempt = 0;; ++attempt) {
     if (target.exists && !target.file) {
       target.file = open_to_write(target.path, target.readable);
-      if (target.file && !keep_attributes(target.file, temporary)) {
+      if (target.file &&
+          keep_access(target.file, temporary) != access_kept::yes) {
         discard_temporary(target);
         return commit_outcome::in_place;
       }

@@ -4,10 +4,13 @@
 #include <csignal>
 
 #include "io/standard_streams.h"
+#include "startup/exit_status.h"
 #include "startup/program.h"
 
 int main(int argc, char* argv[]) {
-  upgrade_info::hold_closed_standard_streams();
+  if (!upgrade_info::hold_closed_standard_streams()) {
+    return upgrade_info::FAILURE_STATUS;
+  }
   // Exceeding the file-size limit is a failed write, which is reported and
   // cleaned up, rather than a signal that ends the process.
   std::signal(SIGXFSZ, SIG_IGN);

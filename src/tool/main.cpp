@@ -31,7 +31,7 @@ io_status write_output(input_reader& input, const writer_memory& memory,
   }
   // Released before the output takes the input's place, which Windows
   // refuses while the file is open.
-  input.release();
+  input.close();
   return status == io_status::ok ? output.commit() : status;
 }
 

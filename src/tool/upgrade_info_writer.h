@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <span>
 
+#include "io/file_handle.h"
 #include "io/input_reader.h"
 #include "io/io_status.h"
 #include "io/page_memory.h"
-#include "replacement/file_handle.h"
 
 namespace upgrade_info {
 

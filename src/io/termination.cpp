@@ -1,4 +1,4 @@
-#include "replacement/termination.h"
+#include "io/termination.h"
 
 #include <atomic>
 #include <csignal>

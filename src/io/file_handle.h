@@ -1,5 +1,5 @@
-#ifndef UPGRADE_INFO_REPLACEMENT_FILE_HANDLE_H_
-#define UPGRADE_INFO_REPLACEMENT_FILE_HANDLE_H_
+#ifndef UPGRADE_INFO_IO_FILE_HANDLE_H_
+#define UPGRADE_INFO_IO_FILE_HANDLE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -35,7 +35,7 @@ class file_handle {
 
   explicit operator bool() const { return handle_ != invalid(); }
   native_handle get() const { return handle_; }
-  // Lets go of the file without closing it.
+  // Lets go of the file without closing it: the caller owns it now.
   native_handle release() { return std::exchange(handle_, invalid()); }
   // Closes the file; false when the system reports that what was written
   // failed to reach it.
@@ -56,12 +56,10 @@ class file_handle {
   bool write_at(const void* bytes, std::size_t size, std::uint64_t at);
   // Cuts or extends the file to `size` bytes.
   bool resize(std::uint64_t size);
-  // Has the file system commit what was written to the disk.
-  void commit_to_disk();
-  // Makes room, where the file system can, for the file to hold `size`
-  // bytes; false when it is known that it cannot. A fast way to fail
-  // early: a write may still fail.
-  bool reserve(std::uint64_t size);
+  // Waits until no other run of the tools holds the file this way, then
+  // holds it until the handle is closed, so that runs that write it in
+  // place take turns.
+  bool lock();
 
   static native_handle invalid() {
 #ifdef _WIN32
@@ -82,6 +80,15 @@ class file_handle {
 void errno_from_last_error();
 #endif
 
+#ifndef _WIN32
+// Whether a file made with no name (O_TMPFILE) can be given one later:
+// through /proc, or by a user who may read any file.
+bool unnamed_files_can_be_named();
+// Gives the unnamed file open as `file` the name `name`, taken from the
+// directory open as `directory`.
+bool link_unnamed(const file_handle& file, int directory, const char* name);
+#endif
+
 // The handle of the file under a stream.
 native_handle handle_of(std::FILE* stream);
 
@@ -98,4 +105,4 @@ bool copy_contents(const file_handle& from, file_handle& to,
 
 }  // namespace upgrade_info
 
-#endif  // UPGRADE_INFO_REPLACEMENT_FILE_HANDLE_H_
+#endif  // UPGRADE_INFO_IO_FILE_HANDLE_H_

@@ -1,7 +1,10 @@
 #include <windows.h>
 
+#include <utility>
+#include <vector>
+
+#include "io/spill.h"
 #include "io/windows_text.h"
-#include "replacement/spill.h"
 
 namespace upgrade_info {
 
@@ -13,10 +16,14 @@ constexpr DWORD SHARE_ALL =
 // A new file of a fresh name in the temporary directory, made with
 // `flags`, and its path; none when it cannot be made.
 file_handle new_temporary_file(DWORD flags, std::wstring& path) {
-  wchar_t directory[MAX_PATH + 1];
-  wchar_t name[MAX_PATH + 1];
-  if (GetTempPathW(MAX_PATH + 1, directory) == 0 ||
-      GetTempFileNameW(directory, L"uif", 0, name) == 0) {
+  std::vector<wchar_t> directory(MAX_PATH + 1);
+  const DWORD length =
+      GetTempPathW(static_cast<DWORD>(directory.size()), directory.data());
+  // GetTempFileNameW takes a directory of at most MAX_PATH - 14
+  // characters, and writes at most MAX_PATH into its buffer.
+  wchar_t name[MAX_PATH];
+  if (length == 0 || length > MAX_PATH - 14 ||
+      GetTempFileNameW(directory.data(), L"uif", 0, name) == 0) {
     errno_from_last_error();
     return {};
   }
@@ -38,18 +45,26 @@ file_handle create_spill() {
       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, path);
 }
 
-std::optional<std::string> keep_copy(const file_handle& contents,
-                                     std::uint64_t length) {
+saved_copy::saved_copy() {
   std::wstring path;
-  file_handle copy = new_temporary_file(FILE_ATTRIBUTE_NORMAL, path);
-  if (!copy) {
+  file_ = new_temporary_file(FILE_ATTRIBUTE_NORMAL, path);
+  if (file_) {
+    path_ = wtf8_from(path);
+  }
+}
+
+saved_copy::~saved_copy() {
+  if (!path_.empty()) {
+    file_.close();
+    DeleteFileW(utf16_from(path_).c_str());
+  }
+}
+
+std::optional<std::string> saved_copy::keep() {
+  if (path_.empty()) {
     return std::nullopt;
   }
-  if (!copy_contents(contents, copy, length) || !copy.close()) {
-    DeleteFileW(path.c_str());
-    return std::nullopt;
-  }
-  return wtf8_from(path);
+  return std::exchange(path_, std::string());
 }
 
 }  // namespace upgrade_info

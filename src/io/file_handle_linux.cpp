@@ -1,11 +1,11 @@
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
-#include "replacement/file_handle.h"
+#include "io/file_handle.h"
 
 namespace upgrade_info {
 
@@ -16,6 +16,18 @@ bool same_file(native_handle a, native_handle b) {
   struct stat other {};
   return fstat(a, &one) == 0 && fstat(b, &other) == 0 &&
          one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+bool unnamed_files_can_be_named() {
+  return access("/proc/self/fd", X_OK) == 0 || geteuid() == 0;
+}
+
+bool link_unnamed(const file_handle& file, int directory, const char* name) {
+  const std::string path = "/proc/self/fd/" + std::to_string(file.get());
+  return linkat(AT_FDCWD, path.c_str(), directory, name, AT_SYMLINK_FOLLOW) ==
+             0 ||
+         (errno == ENOENT &&
+          linkat(file.get(), "", directory, name, AT_EMPTY_PATH) == 0);
 }
 
 bool file_handle::close() {
@@ -64,18 +76,11 @@ bool file_handle::resize(std::uint64_t size) {
   return ftruncate(handle_, static_cast<off_t>(size)) == 0;
 }
 
-void file_handle::commit_to_disk() { syncfs(handle_); }
-
-bool file_handle::reserve(std::uint64_t size) {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      size > limit.rlim_cur) {
-    return false;
-  }
-  return size == 0 ||
-         fallocate(handle_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) ==
-             0 ||
-         (errno != ENOSPC && errno != EDQUOT && errno != EFBIG);
+bool file_handle::lock() {
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  return fcntl(handle_, F_OFD_SETLKW, &whole) == 0;
 }
 
 }  // namespace upgrade_info

@@ -1,5 +1,5 @@
-#ifndef UPGRADE_INFO_REPLACEMENT_TEMPORARY_NAME_H_
-#define UPGRADE_INFO_REPLACEMENT_TEMPORARY_NAME_H_
+#ifndef UPGRADE_INFO_IO_TEMPORARY_NAME_H_
+#define UPGRADE_INFO_IO_TEMPORARY_NAME_H_
 
 #include <algorithm>
 #include <cstddef>
@@ -44,4 +44,4 @@ std::basic_string<Char> temporary_name_for(std::basic_string_view<Char> name,
 
 }  // namespace upgrade_info
 
-#endif  // UPGRADE_INFO_REPLACEMENT_TEMPORARY_NAME_H_
+#endif  // UPGRADE_INFO_IO_TEMPORARY_NAME_H_

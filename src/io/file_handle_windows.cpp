@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <iterator>
 
-#include "replacement/file_handle.h"
+#include "io/file_handle.h"
 
 namespace upgrade_info {
 
@@ -132,9 +132,14 @@ bool file_handle::resize(std::uint64_t size) {
   return true;
 }
 
-void file_handle::commit_to_disk() { FlushFileBuffers(handle_); }
-
-// Windows allocates as it writes.
-bool file_handle::reserve(std::uint64_t) { return true; }
+bool file_handle::lock() {
+  OVERLAPPED whole{};
+  if (LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD,
+                 &whole) == 0) {
+    errno_from_last_error();
+    return false;
+  }
+  return true;
+}
 
 }  // namespace upgrade_info

@@ -1,5 +1,5 @@
-#ifndef UPGRADE_INFO_REPLACEMENT_TERMINATION_H_
-#define UPGRADE_INFO_REPLACEMENT_TERMINATION_H_
+#ifndef UPGRADE_INFO_IO_TERMINATION_H_
+#define UPGRADE_INFO_IO_TERMINATION_H_
 
 // What a signal that ends the process (on Windows, Ctrl-C or Ctrl-Break)
 // may do while an output is being put in place.
@@ -35,4 +35,4 @@ class termination_held {
 
 }  // namespace upgrade_info
 
-#endif  // UPGRADE_INFO_REPLACEMENT_TERMINATION_H_
+#endif  // UPGRADE_INFO_IO_TERMINATION_H_

@@ -1,4 +1,4 @@
-#include "replacement/file_handle.h"
+#include "io/file_handle.h"
 
 #include <algorithm>
 
