@@ -203,6 +203,33 @@ TEST_F(upgrade_info_tool, streams_that_cannot_be_opened_are_reported) {
   EXPECT_TRUE(std::filesystem::is_empty(dir / "folder"));
 }
 
+TEST_F(upgrade_info_tool, messages_name_what_went_wrong) {
+  if (is_windows_build()) {
+    GTEST_SKIP() << "closed descriptors and TMPDIR as Linux has them";
+  }
+  // With both closed, each standard stream is held so that its name names
+  // no file: the input cannot be opened, rather than found empty.
+  run_options closed;
+  closed.stdin_closed = true;
+  closed.stdout_closed = true;
+  expect_failure(run({"/dev/stdin", "out.txt"}, closed),
+                 "Failed opening '/dev/stdin' to read.\n");
+  // A TMPDIR that cannot be used gives way to /tmp, as it does for other
+  // programs that keep files there.
+  run_options no_tmpdir;
+  no_tmpdir.environment = {"TMPDIR=" + (dir / "missing").string()};
+  no_tmpdir.stdin_bytes = "notes\n";
+  const run_result piped = run({"-", "-"}, no_tmpdir);
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.out, wrapped("notes\n"));
+  no_tmpdir.stdin_bytes = wrapped("notes\n");
+  const run_result extracted = run_checker({"-x"}, no_tmpdir);
+  EXPECT_EQ(extracted.status, 0);
+  EXPECT_EQ(extracted.out, "notes\n");
+  EXPECT_EQ(extracted.err, "");
+  EXPECT_TRUE(dir.listing().empty());
+}
+
 TEST_F(upgrade_info_tool,
        input_that_reports_no_size_but_has_content_is_wrapped) {
   if (is_windows_build()) {
@@ -320,6 +347,18 @@ TEST_F(upgrade_info_tool, write_failures_are_reported) {
     dir.write("in.txt", "text");
     expect_failure(run({"in.txt", "/dev/stdout"}, closed),
                    "Failed opening '/dev/stdout' to write.\n");
+  }
+
+  // Standard output is closed at the end, so that an error its file system
+  // reports only then (NFS) is seen.
+  if (can_inject_faults()) {
+    const scratch_directory elsewhere;
+    dir.write("in.txt", "text");
+    run_options closing;
+    closing.stdout_file = elsewhere / "out";
+    closing.faults = {"FAULT_PATH=" + (elsewhere / "out").string(),
+                      "FAULT_CLOSE=1"};
+    expect_failure(run({"in.txt", "-"}, closing), "Failed writing '-'.\n");
   }
 
   // A small output to standard output fails only when the stream is

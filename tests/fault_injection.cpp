@@ -10,6 +10,11 @@
 //                         the first such call runs `sh -c <command>` first,
 //                         with FAULT_FROM and FAULT_TO naming its two files,
 //                         as another program might act meanwhile
+//   FAULT_BEFORE_WRITE=<command>  so before the first write to a file
+//                         concerned
+//   FAULT_AFTER_CREATE=<command>  so after the first file concerned is
+//                         made (openat with O_CREAT and O_EXCL), FAULT_TO
+//                         naming it
 //   FAULT_READ_EIO=<n>    the <n>th read of a file concerned (fread or pread,
 //                         counting from 1) fails with EIO
 //   FAULT_NO_TMPFILE=1    no file system takes unnamed files (O_TMPFILE)
@@ -80,17 +85,6 @@ bool injected(const char* variable, int directory, const char* path) {
   return true;
 }
 
-void hang_if_asked(int fd) {
-  const char* marker = std::getenv("FAULT_WRITE_HANG");
-  if (marker != nullptr && concerns(fd)) {
-    close(next_definition<int(const char*, int, ...)>("open")(
-        marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-    for (;;) {
-      pause();
-    }
-  }
-}
-
 [[gnu::constructor]] void announce_loading() {
   if (const char* path = std::getenv("FAULT_PROBE")) {
     close(next_definition<int(const char*, int, ...)>("open")(
@@ -134,6 +128,52 @@ int open_file_at(const char* name, int directory, const char* path, int flags,
 
 }  // namespace
 
+namespace {
+
+std::string path_at(int directory, const char* path) {
+  return path[0] == '/' || directory == AT_FDCWD
+             ? path
+             : path_of_descriptor(directory) + "/" + path;
+}
+
+// Runs the command that `variable` holds, once, before a call from `from`
+// to `to`, a file concerned.
+void act_before(const char* variable, int from_directory, const char* from,
+                int to_directory, const char* to) {
+  const char* command = std::getenv(variable);
+  if (command == nullptr || !concerns(to_directory, to)) {
+    return;
+  }
+  // The command runs as another program would, with no fault injected.
+  const std::string run = "unset LD_PRELOAD; " + std::string(command);
+  unsetenv(variable);
+  setenv("FAULT_FROM", path_at(from_directory, from).c_str(), 1);
+  setenv("FAULT_TO", path_at(to_directory, to).c_str(), 1);
+  if (std::system(run.c_str()) != 0) {
+    std::abort();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+void hang_if_asked(int fd) {
+  const std::string path = path_of_descriptor(fd);
+  act_before("FAULT_BEFORE_WRITE", AT_FDCWD, path.c_str(), AT_FDCWD,
+             path.c_str());
+  const char* marker = std::getenv("FAULT_WRITE_HANG");
+  if (marker != nullptr && concerns(fd)) {
+    close(next_definition<int(const char*, int, ...)>("open")(
+        marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    for (;;) {
+      pause();
+    }
+  }
+}
+
+}  // namespace
+
 // With 64-bit file offsets, as the tool and this library are built, open
 // and openat below are open64 and openat64, which the tool's calls reach.
 extern "C" int open(const char* path, int flags, ...) {
@@ -150,6 +190,9 @@ extern "C" int openat(int directory, const char* path, int flags, ...) {
   const int result =
       open_file_at("openat64", directory, path, flags, arguments);
   va_end(arguments);
+  if (result >= 0 && (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) {
+    act_before("FAULT_AFTER_CREATE", directory, path, directory, path);
+  }
   return result;
 }
 
@@ -195,34 +238,6 @@ extern "C" int close(int fd) {
   }
   return result;
 }
-
-namespace {
-
-std::string path_at(int directory, const char* path) {
-  return path[0] == '/' || directory == AT_FDCWD
-             ? path
-             : path_of_descriptor(directory) + "/" + path;
-}
-
-// Runs the command that `variable` holds, once, before a call from `from`
-// to `to`, a file concerned.
-void act_before(const char* variable, int from_directory, const char* from,
-                int to_directory, const char* to) {
-  const char* command = std::getenv(variable);
-  if (command == nullptr || !concerns(to_directory, to)) {
-    return;
-  }
-  // The command runs as another program would, with no fault injected.
-  const std::string run = "unset LD_PRELOAD; " + std::string(command);
-  unsetenv(variable);
-  setenv("FAULT_FROM", path_at(from_directory, from).c_str(), 1);
-  setenv("FAULT_TO", path_at(to_directory, to).c_str(), 1);
-  if (std::system(run.c_str()) != 0) {
-    std::abort();
-  }
-}
-
-}  // namespace
 
 extern "C" int renameat2(int from_directory, const char* from, int to_directory,
                          const char* to, unsigned flags) {

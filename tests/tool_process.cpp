@@ -29,19 +29,33 @@ std::vector<std::string> words_of(const std::string& text) {
 }
 
 // Standard output and error are captured in files of their own, outside the
-// directory the test inspects.
-const std::filesystem::path& capture_directory() {
-  static const std::filesystem::path directory = [] {
+// directory the test inspects, in a directory that goes with the suite.
+class capture_directory_t {
+ public:
+  capture_directory_t() {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "upgrade-info-capture-XXXXXX")
             .string();
     if (mkdtemp(pattern.data()) == nullptr) {
       throw std::runtime_error("cannot make a capture directory");
     }
-    std::atexit([] { std::filesystem::remove_all(capture_directory()); });
-    return std::filesystem::path(pattern);
-  }();
-  return directory;
+    path_ = pattern;
+  }
+  capture_directory_t(const capture_directory_t&) = delete;
+  capture_directory_t& operator=(const capture_directory_t&) = delete;
+  ~capture_directory_t() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+const std::filesystem::path& capture_directory() {
+  static const capture_directory_t directory;
+  return directory.path();
 }
 
 // A sanitized tool announces each allocation its allocator refuses, which
@@ -61,11 +75,12 @@ std::string contents_of(const std::filesystem::path& path) {
           std::istreambuf_iterator<char>()};
 }
 
-void set_variable(std::vector<std::string>& environment, std::string_view name,
-                  const std::string& value) {
-  const std::string entry = std::string(name) + "=" + value;
+// Sets the variable that `entry` ("NAME=value") names, once.
+void set_variable(std::vector<std::string>& environment,
+                  const std::string& entry) {
+  const std::string name = entry.substr(0, entry.find('=') + 1);
   for (std::string& variable : environment) {
-    if (variable.starts_with(std::string(name) + "=")) {
+    if (variable.starts_with(name)) {
       variable = entry;
       return;
     }
@@ -101,7 +116,8 @@ bool send_to_pipe(int pipe, std::string_view bytes) {
   if (chdir(options.directory.c_str()) != 0 || stdin_fd < 0 || out < 0 ||
       err < 0 || dup2(stdin_fd, 0) < 0 || dup2(out, 1) < 0 ||
       dup2(options.stderr_to_stdout ? out : err, 2) < 0 ||
-      (options.stdout_closed && close(1) != 0)) {
+      (options.stdout_closed && close(1) != 0) ||
+      (options.stdin_closed && close(0) != 0)) {
     _exit(125);
   }
   // Nothing but the standard streams, whatever started the tests left open.
@@ -199,20 +215,19 @@ tool_process::tool_process(const program& program,
   for (char** variable = environ; *variable != nullptr; ++variable) {
     environment.emplace_back(*variable);
   }
-  for (const std::string& variable : options.environment) {
-    const std::size_t equals = variable.find('=');
-    set_variable(environment, variable.substr(0, equals),
-                 variable.substr(equals + 1));
-  }
+  std::vector<std::string> variables = options.environment;
   if (!options.faults.empty()) {
-    set_variable(environment, "LD_PRELOAD", options.fault_injection);
+    variables.push_back("LD_PRELOAD=" + options.fault_injection);
     // The sanitizers' runtime would otherwise insist on being loaded first.
     const char* sanitizer = std::getenv("ASAN_OPTIONS");
-    set_variable(
-        environment, "ASAN_OPTIONS",
-        std::string(sanitizer ? sanitizer : "") + ":verify_asan_link_order=0");
-    environment.insert(environment.end(), options.faults.begin(),
-                       options.faults.end());
+    variables.push_back(
+        "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") +
+        ":verify_asan_link_order=0");
+    variables.insert(variables.end(), options.faults.begin(),
+                     options.faults.end());
+  }
+  for (const std::string& variable : variables) {
+    set_variable(environment, variable);
   }
   std::vector<char*> envp;
   for (std::string& variable : environment) {

@@ -48,6 +48,7 @@ struct run_options {
   std::optional<std::filesystem::path> stdout_file;
   bool stdout_appends = false;    // to stdout_file, without truncating it
   bool stdout_closed = false;     // no standard output at all
+  bool stdin_closed = false;      // no standard input at all
   bool stderr_to_stdout = false;  // both into run_result::out
   // The first element of the argument vector, when not the executable's path.
   std::optional<std::string> program_name;

@@ -7,7 +7,6 @@
 // once, the new contents of a destination written in place, and its old
 // contents meanwhile.
 
-#include <optional>
 #include <string>
 
 #include "io/file_handle.h"
@@ -18,28 +17,14 @@ namespace upgrade_info {
 // once closed, or as soon as the process ends; none when it cannot be made.
 file_handle create_spill();
 
-// A new, empty file there for what may have to outlive the run: the old
-// contents of a file overwritten in place, where they cannot be given
-// back. Until kept, it is gone once it goes, and with the process where
-// the system allows: an unnamed file that can be named later on Linux;
-// elsewhere it has a name from its making, taken back when it goes.
-class saved_copy {
- public:
-  saved_copy();
-  ~saved_copy();
-  saved_copy(const saved_copy&) = delete;
-  saved_copy& operator=(const saved_copy&) = delete;
-
-  file_handle& file() { return file_; }
-  // Keeps it in the temporary directory, whole, with no more room needed:
-  // its name there, in the program's own form of names, or nothing where
-  // it cannot be kept.
-  std::optional<std::string> keep();
-
- private:
-  file_handle file_;
-  std::string path_;  // its name, while it has one to be taken back
-};
+// A new, empty file there, readable and writable by its user alone, with
+// a name from its making, set in `path` in the program's own form of
+// names: for the old contents of a file overwritten in place, which must
+// be kept where they cannot be given back, when keeping them must need no
+// more room than they hold. Nothing removes it but remove_named_spill,
+// which is false when it could not.
+file_handle create_named_spill(std::string& path);
+bool remove_named_spill(const std::string& path);
 
 }  // namespace upgrade_info
 

@@ -3,12 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <utility>
 
 #include "io/spill.h"
-#include "io/temporary_name.h"
 #include "io/termination.h"
 
 namespace upgrade_info {
@@ -43,44 +40,13 @@ file_handle create_spill() {
   return file_handle(file);
 }
 
-saved_copy::saved_copy() {
-  const std::string directory = temporary_directory();
-  if (unnamed_files_can_be_named()) {
-    file_ = file_handle(
-        open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-  }
-  if (!file_) {
-    path_ = directory + "/upgrade-info-saved-XXXXXX";
-    file_ = file_handle(mkostemp(path_.data(), O_CLOEXEC));
-    if (!file_) {
-      path_.clear();
-    }
-  }
+file_handle create_named_spill(std::string& path) {
+  path = temporary_directory() + "/upgrade-info-saved-XXXXXX";
+  return file_handle(mkostemp(path.data(), O_CLOEXEC));
 }
 
-saved_copy::~saved_copy() {
-  if (!path_.empty()) {
-    unlink(path_.c_str());
-  }
-}
-
-std::optional<std::string> saved_copy::keep() {
-  if (!path_.empty()) {
-    return std::exchange(path_, std::string());
-  }
-  const std::string directory = temporary_directory();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string path =
-        directory + "/" +
-        temporary_name_for<char>("upgrade-info-saved", NAME_MAX);
-    if (link_unnamed(file_, AT_FDCWD, path.c_str())) {
-      return path;
-    }
-    if (errno != EEXIST) {
-      break;
-    }
-  }
-  return std::nullopt;
+bool remove_named_spill(const std::string& path) {
+  return unlink(path.c_str()) == 0;
 }
 
 }  // namespace upgrade_info

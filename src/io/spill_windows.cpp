@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <utility>
 #include <vector>
 
 #include "io/spill.h"
@@ -45,26 +44,15 @@ file_handle create_spill() {
       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, path);
 }
 
-saved_copy::saved_copy() {
-  std::wstring path;
-  file_ = new_temporary_file(FILE_ATTRIBUTE_NORMAL, path);
-  if (file_) {
-    path_ = wtf8_from(path);
-  }
+file_handle create_named_spill(std::string& path) {
+  std::wstring wide;
+  file_handle file = new_temporary_file(FILE_ATTRIBUTE_NORMAL, wide);
+  path = wtf8_from(wide);
+  return file;
 }
 
-saved_copy::~saved_copy() {
-  if (!path_.empty()) {
-    file_.close();
-    DeleteFileW(utf16_from(path_).c_str());
-  }
-}
-
-std::optional<std::string> saved_copy::keep() {
-  if (path_.empty()) {
-    return std::nullopt;
-  }
-  return std::exchange(path_, std::string());
+bool remove_named_spill(const std::string& path) {
+  return DeleteFileW(utf16_from(path).c_str()) != 0;
 }
 
 }  // namespace upgrade_info

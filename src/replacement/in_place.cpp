@@ -31,22 +31,29 @@ in_place_result write_in_place(destination& target, const file_handle& contents,
   }
   // A file the user may write but not read cannot be saved; its old
   // contents are what the user could not see anyway.
-  std::optional<saved_copy> saved;
+  std::string saved_path;
+  file_handle saved;
   if (destination_readable(target)) {
-    saved.emplace();
-    if (!saved->file() || !overwrite(file, saved->file(), *old_length) ||
-        held.pending()) {
+    saved = create_named_spill(saved_path);
+    if (!saved || !overwrite(file, saved, *old_length) || held.pending()) {
+      if (saved) {
+        remove_named_spill(saved_path);
+      }
       return {};
     }
   }
-  if (overwrite(contents, file, length)) {
+  in_place_result result;
+  result.written = overwrite(contents, file, length);
+  if (result.written) {
     held.keep();
-    return {true, std::nullopt};
   }
-  if (!saved || overwrite(saved->file(), file, *old_length)) {
-    return {};
+  // The saved copy goes once the file holds whole contents again, new or
+  // old; where it cannot go, it is named, as where it holds the only copy.
+  if (saved && (!(result.written || overwrite(saved, file, *old_length)) ||
+                !remove_named_spill(saved_path))) {
+    result.kept_copy = saved_path;
   }
-  return {false, saved->keep()};
+  return result;
 }
 
 }  // namespace upgrade_info

@@ -3,9 +3,10 @@
 
 // Writing new contents over an existing file, for a destination that no
 // temporary can replace. Runs that do so take turns on the file; each
-// saves the old contents whole in a named spill file before it touches
-// the file, and on any failure puts every old byte back, and the old
-// length, or keeps that copy and says where.
+// saves the old contents whole in a spill file named from its making, so
+// that keeping it needs no more room, before it touches the file, and on
+// any failure puts every old byte back, and the old length, or keeps that
+// copy and says where.
 
 #include <cstdint>
 #include <optional>
@@ -18,8 +19,9 @@ namespace upgrade_info {
 
 struct in_place_result {
   bool written = false;
-  // Where the old contents are kept when the file could not be given them
-  // back after a failed overwrite.
+  // Where the old contents are kept: where the file could not be given
+  // them back after a failed overwrite, or, rarely, where their copy could
+  // not be removed.
   std::optional<std::string> kept_copy;
 };
 

@@ -88,8 +88,8 @@ io_status output_file::commit() {
         break;
     }
   }
-  const in_place_result result = write_in_place(target, file_, *length);
-  kept_copy_ = result.kept_copy;
+  in_place_result result = write_in_place(target, file_, *length);
+  kept_copy_ = std::move(result.kept_copy);
   return result.written ? io_status::ok : io_status::write_failed;
 }
 

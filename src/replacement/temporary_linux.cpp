@@ -83,7 +83,8 @@ renamed rename_over(destination& target, const file_handle& file,
           ? !link_unnamed(file, at, name)
           : renameat2(at, temporary, at, name,
                       checked ? RENAME_EXCHANGE : RENAME_NOREPLACE) != 0) {
-    if (errno == EEXIST) {
+    // Another file took the name meanwhile, or the file checked left it.
+    if (errno == EEXIST || (checked && errno == ENOENT)) {
       return renamed::raced;
     }
     if (errno == EINVAL && !target.append_only &&

@@ -35,14 +35,20 @@ io_status write_output(input_reader& input, const writer_memory& memory,
   return status == io_status::ok ? output.commit() : status;
 }
 
-// The one message a failed run prints, and where an overwrite in place
-// that failed left the output's old contents, when it did.
+// The one message a failed run prints, then where an overwrite in place
+// left the output's old contents, where it did: after a failure that could
+// not give them back, or, rarely, after a success whose copy of them could
+// not be removed.
 std::string message(io_status status, const std::string& input_name,
                     const std::string& output_name,
                     const std::optional<std::string>& kept_copy) {
+  const std::string kept = kept_copy
+                               ? "The previous contents of '" + output_name +
+                                     "' are kept in '" + *kept_copy + "'.\n"
+                               : "";
   switch (status) {
     case io_status::ok:
-      break;
+      return kept;
     case io_status::input_refused:
       return "Failed opening '" + input_name + "' to read.\n";
     case io_status::empty:
@@ -56,10 +62,7 @@ std::string message(io_status status, const std::string& input_name,
     case io_status::output_refused:
       return "Failed opening '" + output_name + "' to write.\n";
     case io_status::write_failed:
-      return "Failed writing '" + output_name + "'.\n" +
-             (kept_copy ? "The previous contents of '" + output_name +
-                              "' are kept in '" + *kept_copy + "'.\n"
-                        : "");
+      return "Failed writing '" + output_name + "'.\n" + kept;
   }
   return {};
 }
@@ -97,11 +100,12 @@ int run_program(int argc, char* argv[]) {
   if (status == io_status::ok) {
     status = write_output(*input, memory, output);
   }
-  if (status != io_status::ok) {
-    print(stderr, message(status, input_name, output_name, output.kept_copy()));
-    return FAILURE_STATUS;
+  const std::string said =
+      message(status, input_name, output_name, output.kept_copy());
+  if (!said.empty()) {
+    print(stderr, said);
   }
-  return 0;
+  return status == io_status::ok ? 0 : FAILURE_STATUS;
 }
 
 }  // namespace upgrade_info
