@@ -465,6 +465,11 @@ TEST_F(checker, extract_writes_the_verified_content_or_fails_saying_why) {
                 "notes.ui: FAILED (standard output is this file)\n"
                 "upgrade-info-check: 1 of 1 file FAILED\n");
   EXPECT_TRUE(dir.read("notes.ui") == file);
+  // There the JSON object goes to standard error too.
+  EXPECT_TRUE(run_checker({"-x", "--json", "notes.ui"}, appended)
+                  .err.starts_with(R"({"name":"notes.ui","verdict":"FAILED",)"
+                                   R"("reason":"output-is-this-file",)"));
+  EXPECT_TRUE(dir.read("notes.ui") == file);
   dir.write("notes.ui", file);
   const std::string written =
       "upgrade-info-check: failed writing standard output\n";
@@ -478,10 +483,8 @@ TEST_F(checker, extract_writes_the_verified_content_or_fails_saying_why) {
 }
 
 TEST_F(checker, lists_what_each_file_holds_for_people_and_for_programs) {
-  // A name of every script, as JSON writes it on every platform.
-  const std::string polish = "łódź.ui";
-  wrap("release notes\n", polish);
-  const std::string good = dir.read(polish);
+  wrap("release notes\n", "good.ui");
+  const std::string good = dir.read("good.ui");
   dir.write("tampered.ui", good + "x");
   const std::size_t line_end = good.find('\n') + 1;
   const std::string stored = good.substr(4, line_end - 5);
@@ -511,7 +514,7 @@ TEST_F(checker, lists_what_each_file_holds_for_people_and_for_programs) {
   // A copy with CR LF line ends has its stored checksum, but no content of
   // its own bytes to show.
   dir.write("crlf.ui", with_crlf_line_ends(good));
-  const std::vector<std::string> names = {polish, "tampered.ui", "crlf.ui",
+  const std::vector<std::string> names = {"good.ui", "tampered.ui", "crlf.ui",
                                           "missing.ui"};
   const std::string err =
       "upgrade-info-check: missing.ui: No such file or directory\n"
@@ -521,14 +524,18 @@ TEST_F(checker, lists_what_each_file_holds_for_people_and_for_programs) {
   expect_report(
       run_checker(args), 1,
       row("stored", "computed", "size", "verdict", "name") +
-          row(stored, stored, "14", "OK", polish) +
+          row(stored, stored, "14", "OK", "good.ui") +
           row(stored, computed, "15", "FAILED (checksum mismatch)",
               "tampered.ui") +
           row(stored, "-", "-", "FAILED (CR LF line ends)", "crlf.ui") +
           row("-", "-", "-", "FAILED (cannot read)", "missing.ui"),
       err);
 
-  // JSON Lines: the same with a listing or without one.
+  // JSON Lines: the same with a listing or without one, and a name of
+  // every script whole on every platform, where a line on Windows has it in
+  // the ANSI code page.
+  const std::string polish = "łódź.ui";
+  dir.write(polish, good);
   const auto checksum = [&](const std::string& key, const std::string& value) {
     return "\"" + key + "\":" + value + ",\"" + key + "_hex\":\"" + hex(value) +
            "\"";
@@ -548,6 +555,7 @@ TEST_F(checker, lists_what_each_file_holds_for_people_and_for_programs) {
       R"({"name":"missing.ui","verdict":"FAILED","reason":"unreadable",)" +
       R"("stored":null,"stored_text":null,"stored_hex":null,)" + unknown + "\n";
   args[0] = "--json";
+  args[1] = polish;
   expect_report(run_checker(args), 1, objects, err);
   args.insert(args.begin(), "-l");
   expect_report(run_checker(args), 1, objects, err);
