@@ -72,9 +72,9 @@ checked_file check_pass(input_reader& input, replayed_input* content,
 // With `extract`, the content is kept in a spill file as the file is
 // verified, and goes to standard output from there once all of it is known
 // to verify: a change to the file meanwhile cannot reach what goes out.
-// (On Linux the spill has no name, and no other program can open it; on
-// Windows it is a file in the user's temporary directory, which the user's
-// own programs could write.)
+// The spill guards against changes to the file, not against the user's own
+// programs writing into the spill itself, which on Windows is a named file
+// in the user's temporary directory that others may open to write.
 checked_file check_file(const char* name, const check_command_line& line,
                         std::span<unsigned char> memory, source_notes* notes) {
   errno = 0;

@@ -22,9 +22,9 @@ class replayed_input {
   enum class source {
     file_again,  // the file read again where it can be, else a spill
     spill,       // always a spill file, which changes to the input
-                 // cannot reach (on Linux no other program can open it;
-                 // on Windows it is a named file in the user's temporary
-                 // directory, which the user's own programs could write)
+                 // cannot reach (on Windows it is a named file in the
+                 // user's temporary directory, which the user's own
+                 // programs may also open to write)
   };
   replayed_input(input_reader& input, source preferred);
 
