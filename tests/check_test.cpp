@@ -3,7 +3,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,28 @@ class checker : public upgrade_info_tool {
     EXPECT_EQ(result.status, status);
     EXPECT_EQ(result.out, as_on_standard_stream(out));
     EXPECT_EQ(result.err, as_on_standard_stream(err));
+  }
+
+  // The lines of what went through a standard stream, without their ends.
+  static std::vector<std::string> lines_of(const std::string& out) {
+    std::vector<std::string> lines;
+    std::istringstream stream(out);
+    for (std::string line; std::getline(stream, line);) {
+      if (line.ends_with('\r')) {
+        line.pop_back();
+      }
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+  // `file` as a copy through a text-mode output makes it.
+  static std::string with_crlf_line_ends(const std::string& file) {
+    std::string copy;
+    for (const char c : file) {
+      copy += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    return copy;
   }
 };
 
@@ -62,13 +87,6 @@ TEST_F(checker, tells_a_file_written_through_standard_output_on_windows) {
 
 // The same bytes get the same verdict from every platform's checker.
 TEST_F(checker, judges_bytes_alike_on_every_platform) {
-  const auto with_crlf = [](const std::string& file) {
-    std::string copy;
-    for (const char c : file) {
-      copy += c == '\n' ? "\r\n" : std::string(1, c);
-    }
-    return copy;
-  };
   const struct {
     std::string name;
     std::string bytes;
@@ -79,11 +97,12 @@ TEST_F(checker, judges_bytes_alike_on_every_platform) {
       {"ctrl-z.ui", wrapped("before\x1A after\n"), "OK"},
       {"after-ctrl-z.ui", wrapped("text\n") + "\x1A appended",
        "FAILED (checksum mismatch)"},
-      {"crlf-copy.ui", with_crlf(wrapped("line\nmore\n")),
+      {"crlf-copy.ui", with_crlf_line_ends(wrapped("line\nmore\n")),
        "FAILED (CR LF line ends)"},
-      {"crlf-copy-of-crlf.ui", with_crlf(wrapped("line\r\nmore")),
+      {"crlf-copy-of-crlf.ui", with_crlf_line_ends(wrapped("line\r\nmore")),
        "FAILED (CR LF line ends)"},
-      {"crlf-copy-altered.ui", with_crlf(wrapped("line\nmore\n")) + "x",
+      {"crlf-copy-altered.ui",
+       with_crlf_line_ends(wrapped("line\nmore\n")) + "x",
        "FAILED (bad checksum line)"},
   };
   std::vector<std::string> names;
@@ -114,49 +133,71 @@ TEST_F(checker, reports_each_tampered_file_with_its_reason) {
   std::string altered = good;
   altered[line_end + 20] = 'X';
 
-  const std::vector<std::pair<std::string, std::string>> files = {
-      {"good.ui", good},
-      {"flipped.ui", flipped},
-      {"digit.ui", digit},
+  // Each file, its bytes, its line's reason and its JSON reason word.
+  const struct {
+    std::string name;
+    std::string bytes;
+    std::string reason;
+    std::string word;
+  } files[] = {
+      {"flipped.ui", flipped, "checksum mismatch", "checksum-mismatch"},
+      {"digit.ui", digit, "checksum mismatch", "checksum-mismatch"},
       // Would verify but for its leading zero.
       {"leading-zero.ui",
-       "CRC:0123456789\n" + magic + text_with_checksum(20, 123456789)},
-      {"too-big.ui", "CRC:4294967296\n" + magic + content},
-      {"no-magic.ui", line + content},
-      {"altered-magic.ui", altered},
-      {"truncated.ui", good.substr(0, good.size() - 4)},
-      {"truncated-line.ui", good.substr(0, 7)},
-      {"empty.ui", ""},
-      {"other.ui", "#!/bin/sh\necho not an upgrade-info file\n"},
+       "CRC:0123456789\n" + magic + text_with_checksum(20, 123456789),
+       "bad checksum line", "bad-checksum-line"},
+      {"too-big.ui", "CRC:4294967296\n" + magic + content, "bad checksum line",
+       "bad-checksum-line"},
+      {"no-magic.ui", line + content, "no magic line", "no-magic-line"},
+      {"altered-magic.ui", altered, "no magic line", "no-magic-line"},
+      {"truncated.ui", good.substr(0, good.size() - 4), "checksum mismatch",
+       "checksum-mismatch"},
+      {"truncated-line.ui", good.substr(0, 7), "bad checksum line",
+       "bad-checksum-line"},
+      {"empty.ui", "", "bad checksum line", "bad-checksum-line"},
+      {"other.ui", "#!/bin/sh\necho not an upgrade-info file\n",
+       "bad checksum line", "bad-checksum-line"},
+      {"zero.ui", wrapped(std::string("a\0b", 3)), "zero byte in content",
+       "zero-in-content"},
+      {"crlf.ui", with_crlf_line_ends(good), "CR LF line ends",
+       "cr-lf-line-ends"},
+      {"missing.ui", "", "cannot read", "unreadable"},
+      {"folder", "", "cannot read", "unreadable"},
   };
-  std::vector<std::string> names;
-  for (const auto& [name, bytes] : files) {
-    dir.write(name, bytes);
-    names.push_back(name);
+  std::vector<std::string> names = {"good.ui"};
+  std::string report = "good.ui: OK\n";
+  for (const auto& file : files) {
+    if (file.word != "unreadable") {
+      dir.write(file.name, file.bytes);
+    }
+    names.push_back(file.name);
+    report += file.name + ": FAILED (" + file.reason + ")\n";
   }
-  names.push_back("missing.ui");
   fs::create_directory(dir / "folder");
-  names.push_back("folder");
 
-  expect_report(run_checker(names), 1,
-                "good.ui: OK\n"
-                "flipped.ui: FAILED (checksum mismatch)\n"
-                "digit.ui: FAILED (checksum mismatch)\n"
-                "leading-zero.ui: FAILED (bad checksum line)\n"
-                "too-big.ui: FAILED (bad checksum line)\n"
-                "no-magic.ui: FAILED (no magic line)\n"
-                "altered-magic.ui: FAILED (no magic line)\n"
-                "truncated.ui: FAILED (checksum mismatch)\n"
-                "truncated-line.ui: FAILED (bad checksum line)\n"
-                "empty.ui: FAILED (bad checksum line)\n"
-                "other.ui: FAILED (bad checksum line)\n"
-                "missing.ui: FAILED (cannot read)\n"
-                "folder: FAILED (cannot read)\n",
-                "upgrade-info-check: missing.ui: No such file or directory\n"
-                "upgrade-info-check: folder: " +
-                    std::string(is_windows_build() ? "Permission denied"
-                                                   : "Is a directory") +
-                    "\nupgrade-info-check: 12 of 13 files FAILED\n");
+  const std::string unread =
+      "upgrade-info-check: missing.ui: No such file or directory\n"
+      "upgrade-info-check: folder: " +
+      std::string(is_windows_build() ? "Permission denied" : "Is a directory") +
+      "\nupgrade-info-check: 14 of 15 files FAILED\n";
+  expect_report(run_checker(names), 1, report, unread);
+  // JSON names each reason by a word of its own.
+  std::vector<std::string> json_args = {"--json"};
+  json_args.insert(json_args.end(), names.begin(), names.end());
+  const run_result json = run_checker(json_args);
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.err, as_on_standard_stream(unread));
+  const std::vector<std::string> objects = lines_of(json.out);
+  ASSERT_EQ(objects.size(), names.size());
+  EXPECT_TRUE(objects[0].starts_with(
+      R"({"name":"good.ui","verdict":"OK","reason":null,)"));
+  for (std::size_t i = 1; i < objects.size(); ++i) {
+    const auto& file = files[i - 1];
+    EXPECT_TRUE(objects[i].starts_with(R"({"name":")" + file.name +
+                                       R"(","verdict":"FAILED","reason":")" +
+                                       file.word + R"(",)"))
+        << objects[i];
+  }
 }
 
 TEST_F(checker, options_shape_the_report) {
@@ -190,18 +231,154 @@ TEST_F(checker, options_shape_the_report) {
   expect_report(run_checker({"--", "-q"}), 0, "-q: OK\n", "");
 }
 
+// --source: whether each file holds what upgrade-info makes of the notes,
+// and where it first differs, beside the checksum's verdict.
+TEST_F(checker, source_tells_whether_each_content_is_the_notes) {
+  const std::string notes = "first line\nsecond line\nthird\n";
+  dir.write("notes.txt", notes);
+  expect_success(run({"notes.txt", "same.ui"}));
+  dir.write("other.ui", wrapped("first line\nsecond lime\nthird\n"));
+  dir.write("short.ui", wrapped("first line\n"));
+  dir.write("longer.ui", wrapped(notes + "fourth\n"));
+  std::string tampered = dir.read("same.ui");
+  tampered.back() = '!';
+  dir.write("tampered.ui", tampered);
+  dir.write("bad.ui", "CRC:1\n");
+  std::vector<std::string> args = {"--source",    "notes.txt", "same.ui",
+                                   "other.ui",    "short.ui",  "longer.ui",
+                                   "tampered.ui", "bad.ui"};
+  const std::string lines =
+      "same.ui: OK, source OK\n"
+      "other.ui: OK, source DIFFERS (offset 20, line 2)\n"
+      "short.ui: OK, source DIFFERS (offset 11, line 2)\n"
+      "longer.ui: OK, source DIFFERS (offset 29, line 4)\n"
+      "tampered.ui: FAILED (checksum mismatch), source DIFFERS (offset 28, "
+      "line 3)\n"
+      "bad.ui: FAILED (no magic line), source NOT COMPARED\n";
+  const std::string summary = "upgrade-info-check: 5 of 6 files FAILED\n";
+  expect_report(run_checker(args), 1, lines, summary);
+  expect_report(
+      run_checker({"-q", "--source", "notes.txt", "same.ui", "short.ui"}), 1,
+      "short.ui: OK, source DIFFERS (offset 11, line 2)\n",
+      "upgrade-info-check: 1 of 2 files FAILED\n");
+  const std::vector<std::string> rows =
+      lines_of(run_checker({"-l", "--source", "notes.txt", "same.ui",
+                            "other.ui", "bad.ui"})
+                   .out);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_TRUE(rows[0].ends_with(" verdict                       source  name"));
+  EXPECT_TRUE(
+      rows[1].ends_with(" OK                            OK      same.ui"));
+  EXPECT_TRUE(
+      rows[2].ends_with(" OK                            DIFFERS other.ui"));
+  EXPECT_TRUE(
+      rows[3].ends_with(" FAILED (no magic line)        -       bad.ui"));
+  const std::vector<std::string> objects =
+      lines_of(run_checker({"--json", "--source", "notes.txt", "same.ui",
+                            "other.ui", "bad.ui"})
+                   .out);
+  ASSERT_EQ(objects.size(), 3u);
+  EXPECT_TRUE(objects[0].ends_with(
+      R"(,"source":"OK","source_offset":null,"source_line":null})"));
+  EXPECT_TRUE(objects[1].ends_with(
+      R"(,"source":"DIFFERS","source_offset":20,"source_line":2})"));
+  EXPECT_TRUE(objects[2].ends_with(
+      R"(,"source":null,"source_offset":null,"source_line":null})"));
+
+  // Notes of which upgrade-info would wrap nothing: nothing is checked.
+  dir.write("empty.txt", "");
+  dir.write("utf16.txt", std::string("\xFF\xFEn\0o\0", 6));
+  const struct {
+    std::string notes;
+    std::string reason;
+  } refused[] = {
+      {"missing.txt", "No such file or directory"},
+      {"empty.txt", "empty, which upgrade-info refuses"},
+      {"utf16.txt", "UTF-16 text, which upgrade-info refuses"},
+  };
+  for (const auto& [name, reason] : refused) {
+    expect_report(run_checker({"--source", name, "same.ui"}), 1, "",
+                  "upgrade-info-check: " + name + ": " + reason + "\n");
+  }
+  // Notes that fail to be read again for a file.
+  if (can_inject_faults()) {
+    run_options failing;
+    failing.faults = {"FAULT_PATH=" + (dir / "notes.txt").string(),
+                      "FAULT_READ_EIO=3"};
+    expect_report(
+        run_checker({"--source", "notes.txt", "same.ui"}, failing), 1,
+        "same.ui: OK, source NOT COMPARED\n",
+        "upgrade-info-check: notes.txt: could not be read again as they were\n"
+        "upgrade-info-check: 1 of 1 file FAILED\n");
+  }
+}
+
+// The notes are read as upgrade-info reads its input: on Windows CR LF as
+// LF and up to a Ctrl-Z, everywhere up to a zero byte; and compared in
+// pieces that meet the file's own at other offsets.
+TEST_F(checker, source_reads_the_notes_as_the_tool_does) {
+  dir.write("text.txt", std::string("one\r\ntwo\x1A three\0four", 20));
+  expect_success(run({"text.txt", "text.ui"}));
+  dir.write("bytes.ui", wrapped("one\r\ntwo\x1A three"));
+  expect_report(
+      run_checker({"--source", "text.txt", "text.ui", "bytes.ui"}),
+      is_windows_build() ? 1 : 0,
+      is_windows_build() ? "text.ui: OK, source OK\n"
+                           "bytes.ui: OK, source DIFFERS (offset 3, line 1)\n"
+                         : "text.ui: OK, source OK\nbytes.ui: OK, source OK\n",
+      is_windows_build() ? "upgrade-info-check: 1 of 2 files FAILED\n" : "");
+
+  const std::string big = random_text(3 << 20, 31);
+  dir.write("big.txt", big);
+  expect_success(run({"big.txt", "big.ui"}));
+  constexpr std::size_t AT = 2500000;
+  std::string altered = big;
+  altered[AT] = altered[AT] == 'a' ? 'b' : 'a';
+  dir.write("altered.ui", wrapped(altered));
+  const std::string line =
+      std::to_string(1 + std::count(big.begin(), big.begin() + AT, '\n'));
+  const std::string report =
+      "big.ui: OK, source OK\naltered.ui: OK, source DIFFERS (offset " +
+      std::to_string(AT) + ", line " + line + ")\n";
+  const std::string summary = "upgrade-info-check: 1 of 2 files FAILED\n";
+  expect_report(run_checker({"--source", "big.txt", "big.ui", "altered.ui"}), 1,
+                report, summary);
+  run_options piped;
+  piped.stdin_file = dir / "big.txt";
+  piped.stdin_through_pipe = true;
+  // Notes that can be read only once are kept for every file; an option by
+  // a prefix, its value after an equals sign.
+  expect_report(run_checker({"--sou=-", "big.ui", "altered.ui"}, piped), 1,
+                report, summary);
+}
+
 TEST_F(checker, wrong_command_lines_are_usage_errors) {
   const std::string hint =
       "Try 'upgrade-info-check --help' for more information.\n";
-  expect_report(run_checker({"--frobnicate"}), 2, "",
-                "upgrade-info-check: unknown option '--frobnicate'\n" + hint);
-  expect_report(run_checker({"-qz", "file"}), 2, "",
-                "upgrade-info-check: unknown option '-z'\n" + hint);
-  expect_report(run_checker({"-q-", "file"}), 2, "",
-                "upgrade-info-check: unknown option '-' in '-q-'\n" + hint);
-  expect_report(
-      run_checker({"--extract", "a.ui", "b.ui"}), 2, "",
-      "upgrade-info-check: --extract takes exactly one file\n" + hint);
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } wrong[] = {
+      {{"--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"-qz", "file"}, "unknown option '-z'"},
+      {{"-q-", "file"}, "unknown option '-' in '-q-'"},
+      // --status and --source share their first letters.
+      {{"--s", "file"}, "option '--s' is ambiguous"},
+      {{"--list=yes", "file"}, "option '--list' takes no value"},
+      {{"file", "--source"}, "option '--source' requires a value"},
+      {{"--extract", "a.ui", "b.ui"}, "--extract takes exactly one file"},
+      {{"-x", "-l", "a.ui"}, "--extract and --list exclude each other"},
+      {{"-x", "--source", "notes.txt", "a.ui"},
+       "--extract and --source exclude each other"},
+      {{"--source", "-"}, "standard input cannot be both the notes and a file"},
+      {{"--source=-", "a.ui", "-"},
+       "standard input cannot be both the notes and a file"},
+  };
+  for (const auto& [args, error] : wrong) {
+    SCOPED_TRACE(error);
+    expect_report(run_checker(args), 2, "",
+                  "upgrade-info-check: " + error + "\n" + hint);
+  }
 
   const run_result help = run_checker({"--help"});
   EXPECT_EQ(help.status, 0);
@@ -279,6 +456,11 @@ TEST_F(checker, extract_writes_the_verified_content_or_fails_saying_why) {
                 "notes.ui: FAILED (standard output is this file)\n"
                 "upgrade-info-check: 1 of 1 file FAILED\n");
   EXPECT_TRUE(dir.read("notes.ui") == file);
+  // There the JSON object goes to standard error too.
+  EXPECT_TRUE(run_checker({"-x", "--json", "notes.ui"}, appended)
+                  .err.starts_with(R"({"name":"notes.ui","verdict":"FAILED",)"
+                                   R"("reason":"output-is-this-file",)"));
+  EXPECT_TRUE(dir.read("notes.ui") == file);
   dir.write("notes.ui", file);
   const std::string written =
       "upgrade-info-check: failed writing standard output\n";
@@ -291,7 +473,7 @@ TEST_F(checker, extract_writes_the_verified_content_or_fails_saying_why) {
   expect_report(run_checker({"-x"}, closed), 1, "", written);
 }
 
-TEST_F(checker, lists_what_each_file_holds) {
+TEST_F(checker, lists_what_each_file_holds_for_people_and_for_programs) {
   wrap("release notes\n", "good.ui");
   const std::string good = dir.read("good.ui");
   dir.write("tampered.ui", good + "x");
@@ -300,34 +482,83 @@ TEST_F(checker, lists_what_each_file_holds) {
   const std::string covered = good.substr(line_end) + "x";
   const std::string computed = std::to_string(crc32_z(
       0, reinterpret_cast<const Bytef*>(covered.data()), covered.size()));
-  const auto row = [](std::string first, std::string second, std::string size,
-                      std::string verdict, std::string name) {
-    first.insert(0, 10 - first.size(), ' ');
-    second.insert(0, 10 - second.size(), ' ');
-    size.insert(0, 20 - size.size(), ' ');
+  const auto hex = [](const std::string& decimal) {
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08lx", std::stoul(decimal));
+    return std::string(digits);
+  };
+  const auto row = [&](std::string first, std::string second, std::string size,
+                       std::string verdict, std::string name) {
+    const auto right = [](std::string text, std::size_t width) {
+      return text.insert(0, width - text.size(), ' ');
+    };
+    const auto hex_of = [&](const std::string& value) {
+      return value == "-" || value == "stored" || value == "computed"
+                 ? (value == "-" ? "-" : "hex")
+                 : hex(value);
+    };
     verdict.resize(29, ' ');
-    return first + " " + second + " " + size + " " + verdict + " " + name +
-           "\n";
+    return right(first, 10) + " " + right(hex_of(first), 8) + " " +
+           right(second, 10) + " " + right(hex_of(second), 8) + " " +
+           right(size, 20) + " " + verdict + " " + name + "\n";
   };
   // A copy with CR LF line ends has its stored checksum, but no content of
   // its own bytes to show.
-  std::string crlf;
-  for (const char c : good) {
-    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  }
-  dir.write("crlf.ui", crlf);
+  dir.write("crlf.ui", with_crlf_line_ends(good));
+  const std::vector<std::string> names = {"good.ui", "tampered.ui", "crlf.ui",
+                                          "missing.ui"};
+  const std::string err =
+      "upgrade-info-check: missing.ui: No such file or directory\n"
+      "upgrade-info-check: 3 of 4 files FAILED\n";
+  std::vector<std::string> args = {"--list"};
+  args.insert(args.end(), names.begin(), names.end());
   expect_report(
-      run_checker(
-          {"--list", "good.ui", "tampered.ui", "crlf.ui", "missing.ui"}),
-      1,
+      run_checker(args), 1,
       row("stored", "computed", "size", "verdict", "name") +
           row(stored, stored, "14", "OK", "good.ui") +
           row(stored, computed, "15", "FAILED (checksum mismatch)",
               "tampered.ui") +
           row(stored, "-", "-", "FAILED (CR LF line ends)", "crlf.ui") +
           row("-", "-", "-", "FAILED (cannot read)", "missing.ui"),
-      "upgrade-info-check: missing.ui: No such file or directory\n"
-      "upgrade-info-check: 3 of 4 files FAILED\n");
+      err);
+
+  // JSON Lines: the same with a listing or without one, and a name of
+  // every script whole on every platform, where a line on Windows has it in
+  // the ANSI code page.
+  const std::string polish = "łódź.ui";
+  dir.write(polish, good);
+  const auto checksum = [&](const std::string& key, const std::string& value) {
+    return "\"" + key + "\":" + value + ",\"" + key + "_hex\":\"" + hex(value) +
+           "\"";
+  };
+  const std::string stored_fields = R"("stored":)" + stored +
+                                    R"(,"stored_text":")" + stored +
+                                    R"(","stored_hex":")" + hex(stored) + "\"";
+  const std::string unknown =
+      R"("computed":null,"computed_hex":null,"size":null})";
+  const std::string objects =
+      R"({"name":"\u0142\u00f3d\u017a.ui","verdict":"OK","reason":null,)" +
+      stored_fields + "," + checksum("computed", stored) + ",\"size\":14}\n" +
+      R"({"name":"tampered.ui","verdict":"FAILED","reason":"checksum-mismatch",)" +
+      stored_fields + "," + checksum("computed", computed) + ",\"size\":15}\n" +
+      R"({"name":"crlf.ui","verdict":"FAILED","reason":"cr-lf-line-ends",)" +
+      stored_fields + "," + unknown + "\n" +
+      R"({"name":"missing.ui","verdict":"FAILED","reason":"unreadable",)" +
+      R"("stored":null,"stored_text":null,"stored_hex":null,)" + unknown + "\n";
+  args[0] = "--json";
+  args[1] = polish;
+  expect_report(run_checker(args), 1, objects, err);
+  args.insert(args.begin(), "-l");
+  expect_report(run_checker(args), 1, objects, err);
+
+  // A POSIX name is bytes, and those that are no UTF-8 come back from
+  // their escapes.
+  if (!is_windows_build()) {
+    const std::string latin1 = "caf\xE9\n.ui";
+    dir.write(latin1, good);
+    EXPECT_TRUE(run_checker({"--json", latin1})
+                    .out.starts_with(R"({"name":"caf\udce9\u000a.ui",)"));
+  }
 }
 
 }  // namespace

@@ -297,6 +297,16 @@ TEST_F(upgrade_info_tool, memory_does_not_grow_with_the_input) {
   const run_result checked = run_checker({"big.ui"}, limited);
   EXPECT_EQ(checked.status, 0);
   EXPECT_EQ(checked.out, "big.ui: OK\n");
+  // The checker compares the content with its notes side by side, read
+  // again from their file or kept from a pipe.
+  const std::string compared = "big.ui: OK, source OK\n";
+  EXPECT_EQ(run_checker({"--source", "big.txt", "big.ui"}, limited).out,
+            compared);
+  run_options piped_notes = limited;
+  piped_notes.stdin_through_pipe = true;
+  piped_notes.stdin_file = dir / "big.txt";
+  EXPECT_EQ(run_checker({"--source", "-", "big.ui"}, piped_notes).out,
+            compared);
 
   // Through pipes, to standard output: what can be read only once is kept
   // in a spill file until it can be written in order.

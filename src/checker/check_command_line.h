@@ -12,8 +12,11 @@ struct check_command_line {
   bool status_only = false;  // -s, --status: nothing printed at all
   bool extract = false;      // -x, --extract: the content to standard output
   bool list = false;         // -l, --list: each file's checksums and size
+  bool json = false;         // --json: a JSON object a file
   bool help = false;         // -h, --help
   bool version = false;      // --version
+  // --source NOTES: the notes each content must be, or nullptr.
+  const char* source = nullptr;
   std::vector<const char*> files;  // "-" (standard input) when none is named
   std::string error;               // why the command line is wrong, if it is
 };

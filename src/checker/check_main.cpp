@@ -10,6 +10,7 @@
 
 #include "checker/check_command_line.h"
 #include "checker/check_report.h"
+#include "checker/source_notes.h"
 #include "format/upgrade_info_format.h"
 #include "io/file_handle.h"
 #include "io/input_reader.h"
@@ -24,9 +25,10 @@ namespace upgrade_info {
 
 namespace {
 
-// Reads a file once, to its verdict, keeping the content in `content` when
-// there is one.
-checked_file check_pass(input_reader& input, replayed_input* content) {
+// Reads a file once, to its verdict, keeping the content in `content` and
+// comparing it with the notes in `source` when they are there.
+checked_file check_pass(input_reader& input, replayed_input* content,
+                        source_notes::comparison* source) {
   upgrade_info_parser parser;
   while (!parser.decided()) {
     const std::span<const unsigned char> piece = input.next();
@@ -37,10 +39,12 @@ checked_file check_pass(input_reader& input, replayed_input* content) {
     if (content != nullptr) {
       content->keep(taken);
     }
+    if (source != nullptr) {
+      source->add(taken);
+    }
   }
   checked_file checked;
-  if (input.status() == io_status::read_failed ||
-      input.status() == io_status::too_large) {
+  if (input.status() == io_status::read_failed) {
     checked.failure = std::strerror(input.error());
     return checked;
   }
@@ -51,21 +55,28 @@ checked_file check_pass(input_reader& input, replayed_input* content) {
   checked.result = parser.finish();
   // What a listing shows describes the file's own bytes: nothing for a file
   // whose checksum line is none, and no computed checksum or size for a
-  // content that the parser read with each CR LF made an LF.
+  // content that the parser read with each CR LF made an LF. The content
+  // compared with the notes is the one whose size is shown.
   if (checked.result != verdict::bad_checksum_line) {
     checked.stored = parser.stored();
     if (checked.result != verdict::crlf_line_ends) {
       checked.computed = parser.computed();
     }
   }
+  if (source != nullptr && checked.computed) {
+    checked.source = source->finish();
+  }
   return checked;
 }
 
-// With `extract`, the content is kept in a spill file, which no one else
-// can change, as the file is verified, and goes to standard output from
-// there once all of it is known to verify.
+// With `extract`, the content is kept in a spill file as the file is
+// verified, and goes to standard output from there once all of it is known
+// to verify: a change to the file meanwhile cannot reach what goes out.
+// The spill guards against changes to the file, not against the user's own
+// programs writing into the spill itself, which on Windows is a named file
+// in the user's temporary directory that others may open to write.
 checked_file check_file(const char* name, const check_command_line& line,
-                        std::span<unsigned char> memory) {
+                        std::span<unsigned char> memory, source_notes* notes) {
   errno = 0;
   std::optional<input_reader> opened =
       input_reader::open(name, input_form::bytes, memory);
@@ -84,7 +95,15 @@ checked_file check_file(const char* name, const check_command_line& line,
   if (line.extract) {
     content.emplace(*opened, replayed_input::source::spill);
   }
-  checked_file checked = check_pass(*opened, content ? &*content : nullptr);
+  std::optional<source_notes::comparison> source;
+  if (notes != nullptr) {
+    source.emplace(*notes);
+  }
+  checked_file checked = check_pass(*opened, content ? &*content : nullptr,
+                                    source ? &*source : nullptr);
+  if (notes != nullptr && checked.computed && !checked.source) {
+    checked.notes_failure = notes->failure();
+  }
   if (content && checked.verified()) {
     content->start_again();
     for (auto piece = content->next();
@@ -113,12 +132,26 @@ int run_program(int argc, char* argv[]) {
     set_binary(stdout);
   }
   const page_memory piece = allocate_pages(input_reader::PIECE);
+  const page_memory notes_piece =
+      line.source != nullptr ? allocate_pages(input_reader::PIECE) : nullptr;
+  std::optional<source_notes> notes;
+  if (line.source != nullptr) {
+    if (notes_piece == nullptr) {
+      return report.notes_failed(std::strerror(ENOMEM));
+    }
+    notes.emplace(line.source,
+                  std::span(notes_piece.get(), input_reader::PIECE));
+    if (notes->failure()) {
+      return report.notes_failed(*notes->failure());
+    }
+  }
   for (const char* name : line.files) {
     checked_file checked;
     if (piece == nullptr) {
       checked.failure = std::strerror(ENOMEM);
     } else {
-      checked = check_file(name, line, {piece.get(), input_reader::PIECE});
+      checked = check_file(name, line, {piece.get(), input_reader::PIECE},
+                           notes ? &*notes : nullptr);
     }
     report.add(name, checked);
   }

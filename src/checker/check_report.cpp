@@ -1,8 +1,11 @@
 #include "checker/check_report.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
+#include "checker/json_text.h"
 #include "io/text_output.h"
 
 namespace upgrade_info {
@@ -36,6 +39,7 @@ std::string shown_name(std::string_view name) {
 #endif
 }
 
+// The checksum's verdict, as a line gives it.
 std::string verdict_of(const checked_file& checked) {
   if (checked.verified()) {
     return "OK";
@@ -47,22 +51,80 @@ std::string verdict_of(const checked_file& checked) {
   return "FAILED (" + std::string(reason) + ")";
 }
 
-// A listing's columns: stored and computed checksums, the content's size,
-// the verdict, then the name, which alone may hold spaces; "-" for what is
-// not known.
-std::string listed(const std::string& stored, const std::string& computed,
-                   const std::string& size, const std::string& verdict,
+// The reason of a checksum's verdict in JSON: a word that stays as it is
+// whatever the lines say, or null for a file that verifies.
+std::string_view json_reason(const checked_file& checked) {
+  if (checked.failure) {
+    return R"("unreadable")";
+  }
+  if (checked.writes_itself) {
+    return R"("output-is-this-file")";
+  }
+  switch (checked.result) {
+    case verdict::bad_checksum_line:
+      return R"("bad-checksum-line")";
+    case verdict::no_magic_line:
+      return R"("no-magic-line")";
+    case verdict::checksum_mismatch:
+      return R"("checksum-mismatch")";
+    case verdict::zero_in_content:
+      return R"("zero-in-content")";
+    case verdict::crlf_line_ends:
+      return R"("cr-lf-line-ends")";
+    case verdict::verified:
+      break;
+  }
+  return "null";
+}
+
+// How the content compares with the notes, as a line gives it.
+std::string source_verdict_of(const checked_file& checked) {
+  if (!checked.source) {
+    return "NOT COMPARED";
+  }
+  const source_match& match = *checked.source;
+  return match.differs ? "DIFFERS (offset " + std::to_string(match.offset) +
+                             ", line " + std::to_string(match.line) + ")"
+                       : "OK";
+}
+
+// A checksum as bootloaders and device consoles show it: eight
+// hexadecimal digits.
+std::string hexadecimal(std::uint32_t value) {
+  constexpr std::string_view DIGITS = "0123456789abcdef";
+  std::string text(8, '0');
+  for (auto digit = text.rbegin(); digit != text.rend(); ++digit) {
+    *digit = DIGITS[value & 0xF];
+    value >>= 4;
+  }
+  return text;
+}
+
+// A listing's columns before the name, in order: their headers, and their
+// widths, the text right-aligned where the width is positive and
+// left-aligned where it is negative. The last is there with --source only.
+struct column {
+  std::string_view header;
+  int width;
+};
+constexpr column COLUMNS[] = {
+    {"stored", 10}, {"hex", 8},       {"computed", 10}, {"hex", 8},
+    {"size", 20},   {"verdict", -29}, {"source", -7},
+};
+
+// A listing's row: `fields` in the columns, then the name, which alone may
+// hold spaces.
+std::string listed(const std::vector<std::string>& fields,
                    const std::string& name) {
-  const auto right = [](const std::string& text, std::size_t width) {
-    return std::string(width > text.size() ? width - text.size() : 0, ' ') +
-           text;
-  };
-  const auto left = [](const std::string& text, std::size_t width) {
-    return text +
-           std::string(width > text.size() ? width - text.size() : 0, ' ');
-  };
-  return right(stored, 10) + " " + right(computed, 10) + " " + right(size, 20) +
-         " " + left(verdict, 29) + " " + name + "\n";
+  std::string row;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const auto width = static_cast<std::size_t>(std::abs(COLUMNS[i].width));
+    const std::string padding(
+        width > fields[i].size() ? width - fields[i].size() : 0, ' ');
+    row += COLUMNS[i].width < 0 ? fields[i] + padding : padding + fields[i];
+    row += ' ';
+  }
+  return row + name + "\n";
 }
 
 // Flushes standard output; false, said on standard error, when anything
@@ -101,37 +163,127 @@ int check_report::help_or_version() const {
   return standard_output_written() ? 0 : ANY_FAILED;
 }
 
+int check_report::notes_failed(const std::string& reason) const {
+  if (!line_.status_only) {
+    print(stderr, std::string(PROGRAM) + ": " + shown_name(line_.source) +
+                      ": " + reason + "\n");
+  }
+  return ANY_FAILED;
+}
+
+bool check_report::passes(const checked_file& checked) const {
+  return checked.verified() && (line_.source == nullptr ||
+                                (checked.source && !checked.source->differs));
+}
+
+std::string check_report::line_of(const std::string& shown,
+                                  const checked_file& checked) const {
+  return shown + ": " + verdict_of(checked) +
+         (line_.source != nullptr ? ", source " + source_verdict_of(checked)
+                                  : "") +
+         "\n";
+}
+
+std::string check_report::row_of(const std::string& shown,
+                                 const checked_file& checked) const {
+  const auto known = [](bool is, const std::string& text) {
+    return is ? text : std::string("-");
+  };
+  const bool stored = checked.stored.has_value();
+  const std::uint32_t stored_value = checked.stored.value_or(0);
+  const bool computed = checked.computed.has_value();
+  const content_checksum content =
+      checked.computed.value_or(content_checksum());
+  std::vector<std::string> fields = {
+      known(stored, std::to_string(stored_value)),
+      known(stored, hexadecimal(stored_value)),
+      known(computed, std::to_string(content.value())),
+      known(computed, hexadecimal(content.value())),
+      known(computed, std::to_string(content.length())),
+      verdict_of(checked)};
+  if (line_.source != nullptr) {
+    fields.emplace_back(!checked.source           ? "-"
+                        : checked.source->differs ? "DIFFERS"
+                                                  : "OK");
+  }
+  return listed(fields, shown);
+}
+
+std::string check_report::json_of(const char* name,
+                                  const checked_file& checked) const {
+  const auto number = [](bool known, std::uint64_t value) {
+    return known ? std::to_string(value) : std::string("null");
+  };
+  const auto text = [](bool known, const std::string& value) {
+    return known ? "\"" + value + "\"" : std::string("null");
+  };
+  const bool stored = checked.stored.has_value();
+  const std::uint32_t stored_value = checked.stored.value_or(0);
+  const bool computed = checked.computed.has_value();
+  const content_checksum content =
+      checked.computed.value_or(content_checksum());
+  std::string json =
+      "{\"name\":" + json_string(name) + ",\"verdict\":\"" +
+      (checked.verified() ? "OK" : "FAILED") +
+      "\",\"reason\":" + std::string(json_reason(checked)) +
+      ",\"stored\":" + number(stored, stored_value) +
+      ",\"stored_text\":" + text(stored, std::to_string(stored_value)) +
+      ",\"stored_hex\":" + text(stored, hexadecimal(stored_value)) +
+      ",\"computed\":" + number(computed, content.value()) +
+      ",\"computed_hex\":" + text(computed, hexadecimal(content.value())) +
+      ",\"size\":" + number(computed, content.length());
+  if (line_.source != nullptr) {
+    const bool differs = checked.source && checked.source->differs;
+    const source_match match = checked.source.value_or(source_match());
+    json += ",\"source\":" +
+            std::string(!checked.source ? "null"
+                        : differs       ? "\"DIFFERS\""
+                                        : "\"OK\"") +
+            ",\"source_offset\":" + number(differs, match.offset) +
+            ",\"source_line\":" + number(differs, match.line);
+  }
+  return json + "}\n";
+}
+
 void check_report::add(const char* name, const checked_file& checked) {
   ++files_;
-  failed_ += checked.verified() ? 0 : 1;
-  if (line_.status_only || (line_.quiet && checked.verified()) ||
-      (line_.extract && checked.verified())) {
+  const bool passed = passes(checked);
+  if (!passed) {
+    ++failed_;
+  }
+  if (line_.status_only || (passed && (line_.quiet || line_.extract))) {
     return;
   }
   const std::string shown = shown_name(name);
-  if (checked.failure) {
+  if (checked.failure || checked.notes_failure) {
     // After every line before it, also where both streams go to one place.
     std::fflush(stdout);
+  }
+  if (checked.failure) {
     print(stderr,
           std::string(PROGRAM) + ": " + shown + ": " + *checked.failure + "\n");
   }
+  if (checked.notes_failure) {
+    print(stderr, std::string(PROGRAM) + ": " + shown_name(line_.source) +
+                      ": " + *checked.notes_failure + "\n");
+  }
+  if (line_.json) {
+    print(lines_, json_of(name, checked));
+    return;
+  }
   if (!line_.list) {
-    print(lines_, shown + ": " + verdict_of(checked) + "\n");
+    print(lines_, line_of(shown, checked));
     return;
   }
   if (!header_printed_) {
-    print(lines_, listed("stored", "computed", "size", "verdict", "name"));
+    std::vector<std::string> headers;
+    for (std::size_t i = 0; i < (line_.source != nullptr ? 7u : 6u); ++i) {
+      headers.emplace_back(COLUMNS[i].header);
+    }
+    print(lines_, listed(headers, "name"));
     header_printed_ = true;
   }
-  const auto number = [](bool known, std::uint64_t value) {
-    return known ? std::to_string(value) : std::string("-");
-  };
-  const bool computed = checked.computed.has_value();
-  print(lines_,
-        listed(number(checked.stored.has_value(), checked.stored.value_or(0)),
-               number(computed, computed ? checked.computed->value() : 0),
-               number(computed, computed ? checked.computed->length() : 0),
-               verdict_of(checked), shown));
+  print(lines_, row_of(shown, checked));
 }
 
 int check_report::finish() {

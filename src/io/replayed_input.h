@@ -21,7 +21,10 @@ class replayed_input {
  public:
   enum class source {
     file_again,  // the file read again where it can be, else a spill
-    spill,       // always a spill file, which no one else can change
+    spill,       // always a spill file, which changes to the input
+                 // cannot reach (on Windows it is a named file in the
+                 // user's temporary directory, which the user's own
+                 // programs may also open to write)
   };
   replayed_input(input_reader& input, source preferred);
 
