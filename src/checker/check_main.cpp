@@ -49,7 +49,7 @@ checked_file check_pass(input_reader& input, replayed_input* content,
     return checked;
   }
   if (content != nullptr && content->status() != io_status::ok) {
-    checked.failure = no_room_to_keep_it(content->error());
+    checked.failure = cannot_keep_it(content->error());
     return checked;
   }
   checked.result = parser.finish();

@@ -139,9 +139,9 @@ bool standard_output_written() {
 
 }  // namespace
 
-std::string no_room_to_keep_it(int error) {
+std::string cannot_keep_it(int error) {
   return std::string(
-             "no room to keep its content in the temporary "
+             "cannot keep its content in the temporary "
              "directory: ") +
          std::strerror(error);
 }

@@ -38,7 +38,7 @@ struct checked_file {
 
 // Why a content could not be kept in a spill file, with the system's
 // reason for `error`.
-std::string no_room_to_keep_it(int error);
+std::string cannot_keep_it(int error);
 
 class check_report {
  public:

@@ -50,7 +50,7 @@ source_notes::source_notes(const char* name, std::span<unsigned char> piece)
   if (input_->status() != io_status::ok) {
     fail(std::strerror(input_->error()));
   } else if (kept_->status() != io_status::ok) {
-    fail(no_room_to_keep_it(kept_->error()));
+    fail(cannot_keep_it(kept_->error()));
   }
 }
 

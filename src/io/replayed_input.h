@@ -28,7 +28,7 @@ class replayed_input {
   };
   replayed_input(input_reader& input, source preferred);
 
-  // ok, too_large when there is no room to keep the bytes, read_failed
+  // ok, too_large when the bytes cannot be kept, read_failed
   // when they cannot be read again whole.
   io_status status() const { return status_; }
   // The system's error number of what made it fail.
