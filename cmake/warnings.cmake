@@ -11,7 +11,7 @@ function(upgrade_info_warnings target)
   # which the conversions preset adds.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     target_compile_options(${target} PRIVATE -Wconversion -Wlogical-op
-      -Wduplicated-cond)
+      -Wduplicated-cond -Wuseless-cast)
   endif()
   if(UPGRADE_INFO_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
