@@ -82,7 +82,7 @@ std::uint32_t libdeflate_crc32(std::uint32_t crc, const unsigned char* bytes,
 #ifdef HAVE_ISAL
 std::uint32_t isal_crc32(std::uint32_t crc, const unsigned char* bytes,
                          std::size_t length) {
-  return crc32_gzip_refl(crc, bytes, static_cast<std::uint64_t>(length));
+  return crc32_gzip_refl(crc, bytes, length);
 }
 #endif
 

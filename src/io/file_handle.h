@@ -63,7 +63,7 @@ class file_handle {
 
   static native_handle invalid() {
 #ifdef _WIN32
-    return reinterpret_cast<native_handle>(static_cast<std::intptr_t>(-1));
+    return reinterpret_cast<native_handle>(std::intptr_t{-1});
 #else
     return -1;
 #endif
