@@ -328,6 +328,17 @@ TEST_F(checker, lists_what_each_file_holds) {
           row("-", "-", "-", "FAILED (cannot read)", "missing.ui"),
       "upgrade-info-check: missing.ui: No such file or directory\n"
       "upgrade-info-check: 3 of 4 files FAILED\n");
+  // A reason comes just before its row, also where both go to one file.
+  run_options one_file;
+  one_file.stderr_to_stdout = true;
+  expect_report(
+      run_checker({"--list", "good.ui", "missing.ui"}, one_file), 1,
+      row("stored", "computed", "size", "verdict", "name") +
+          row(stored, stored, "14", "OK", "good.ui") +
+          "upgrade-info-check: missing.ui: No such file or directory\n" +
+          row("-", "-", "-", "FAILED (cannot read)", "missing.ui") +
+          "upgrade-info-check: 1 of 2 files FAILED\n",
+      "");
 }
 
 }  // namespace
