@@ -522,6 +522,18 @@ TEST_F(checker, lists_what_each_file_holds_for_people_and_for_programs) {
           row("-", "-", "-", "FAILED (cannot read)", "missing.ui"),
       err);
 
+  // A reason comes just before its row, also where both go to one file.
+  run_options one_file;
+  one_file.stderr_to_stdout = true;
+  expect_report(
+      run_checker({"--list", "good.ui", "missing.ui"}, one_file), 1,
+      row("stored", "computed", "size", "verdict", "name") +
+          row(stored, stored, "14", "OK", "good.ui") +
+          "upgrade-info-check: missing.ui: No such file or directory\n" +
+          row("-", "-", "-", "FAILED (cannot read)", "missing.ui") +
+          "upgrade-info-check: 1 of 2 files FAILED\n",
+      "");
+
   // JSON Lines: the same with a listing or without one, and a name of
   // every script whole on every platform, where a line on Windows has it in
   // the ANSI code page.

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
   if (suite.tool.executable.empty()) {
     std::fprintf(stderr,
                  "usage: %s --tool=PATH --checker=PATH [--launcher=WORDS] "
-                 "[--fault-injection=PATH] [--file-holder=PATH]\n",
+                 "[--fault-injection=PATH] [--file-holder=PATH] "
+                 "[--tool-faults=PATH] [--checker-faults=PATH]\n",
                  argv[0]);
     return 2;
   }

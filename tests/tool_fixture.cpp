@@ -2,9 +2,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "format/upgrade_info_format.h"
@@ -76,6 +78,12 @@ std::string as_on_standard_stream(std::string_view bytes) {
   return text;
 }
 
+std::string windows_path(const std::filesystem::path& path) {
+  std::string windows = "Z:" + path.string();
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  return windows;
+}
+
 bool runs_natively() { return suite.tool.launcher.empty(); }
 bool is_windows_build() { return suite.tool.executable.ends_with(".exe"); }
 
@@ -112,6 +120,41 @@ tool_process upgrade_info_tool::start(const std::vector<std::string>& args,
   options.directory = dir.path();
   options.fault_injection = suite.fault_injection;
   return tool_process(suite.tool, args, options);
+}
+
+injected_run upgrade_info_tool::run_injected(
+    const program& injected, const std::vector<std::string>& args,
+    const win32_fault& fault, run_options options) const {
+  // Outside the case's directory, which the case inspects.
+  const scratch_directory listing;
+  options.directory = dir.path();
+  options.environment.push_back("FAULT_CALLS=" +
+                                windows_path(listing / "calls"));
+  switch (fault.what) {
+    case win32_fault::kind::none:
+      break;
+    case win32_fault::kind::failure:
+      options.environment.push_back("FAULT_FAIL_AT=" +
+                                    std::to_string(fault.call));
+      options.environment.push_back("FAULT_ERROR=" +
+                                    std::to_string(fault.error));
+      break;
+    case win32_fault::kind::failures:
+      options.environment.push_back("FAULT_FAIL_EVERY=" + fault.name);
+      options.environment.push_back("FAULT_ERROR=" +
+                                    std::to_string(fault.error));
+      break;
+    case win32_fault::kind::ctrl_c:
+      options.environment.push_back("FAULT_CTRL_C_AT=" +
+                                    std::to_string(fault.call));
+      break;
+  }
+  injected_run run{tool_process(injected, args, options).wait(), {}};
+  std::ifstream calls(listing / "calls");
+  for (std::string call; std::getline(calls, call);) {
+    run.calls.push_back(call);
+  }
+  return run;
 }
 
 void upgrade_info_tool::expect_success(const run_result& result) {

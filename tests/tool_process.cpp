@@ -157,6 +157,8 @@ programs_under_test programs_from(int argc, char** argv) {
   std::string tool;
   std::string checker;
   std::string launcher;
+  std::string tool_with_faults;
+  std::string checker_with_faults;
   programs_under_test programs;
   const std::pair<const char*, std::string*> from_environment[] = {
       {"UPGRADE_INFO_TOOL", &tool},
@@ -172,7 +174,9 @@ programs_under_test programs_from(int argc, char** argv) {
       {"--checker=", &checker},
       {"--launcher=", &launcher},
       {"--fault-injection=", &programs.fault_injection},
-      {"--file-holder=", &programs.file_holder}};
+      {"--file-holder=", &programs.file_holder},
+      {"--tool-faults=", &tool_with_faults},
+      {"--checker-faults=", &checker_with_faults}};
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     for (const auto& [prefix, value] : options) {
@@ -182,13 +186,16 @@ programs_under_test programs_from(int argc, char** argv) {
     }
   }
   for (std::string* path :
-       {&tool, &checker, &programs.fault_injection, &programs.file_holder}) {
+       {&tool, &checker, &programs.fault_injection, &programs.file_holder,
+        &tool_with_faults, &checker_with_faults}) {
     if (!path->empty()) {
       *path = std::filesystem::absolute(*path).string();
     }
   }
   programs.tool = {words_of(launcher), tool};
   programs.checker = {words_of(launcher), checker};
+  programs.tool_with_faults = {words_of(launcher), tool_with_faults};
+  programs.checker_with_faults = {words_of(launcher), checker_with_faults};
   return programs;
 }
 

@@ -30,12 +30,16 @@ struct programs_under_test {
   program checker;
   std::string fault_injection;  // the library run_options::faults preloads
   std::string file_holder;      // hold_file, on Windows
+  // On Windows, the tool and the checker built with the fault injector
+  // (windows_faults.cpp), under the same launcher.
+  program tool_with_faults;
+  program checker_with_faults;
 };
 
 // From "--tool=PATH", "--checker=PATH", "--launcher=WORDS",
-// "--fault-injection=PATH" and "--file-holder=PATH" in `argv`, else from the
-// environment variables UPGRADE_INFO_TOOL, UPGRADE_INFO_CHECKER and
-// UPGRADE_INFO_LAUNCHER.
+// "--fault-injection=PATH", "--file-holder=PATH", "--tool-faults=PATH" and
+// "--checker-faults=PATH" in `argv`, else from the environment variables
+// UPGRADE_INFO_TOOL, UPGRADE_INFO_CHECKER and UPGRADE_INFO_LAUNCHER.
 programs_under_test programs_from(int argc, char** argv);
 
 struct run_options {

@@ -4,11 +4,15 @@
 // runtime expands wildcard patterns in it into the names of matching
 // files, as the tool's users there expect, since their shell does not; a
 // pattern that matches nothing is passed on as it is. mingw-w64's runtime
-// expands them when the program defines _dowildcard.
+// expands them when the program defines _dowildcard. Standard error goes
+// out as it is printed, as on Linux: the runtime would hold it back where
+// it is redirected, and a message would then come after standard output
+// printed later, where both go to one file.
 
 #include <string>
 #include <vector>
 
+#include "io/stream_io.h"
 #include "io/windows_text.h"
 #include "startup/program.h"
 
@@ -17,6 +21,7 @@ extern int _dowildcard;
 int _dowildcard = -1;
 
 int wmain(int argc, wchar_t* argv[]) {
+  upgrade_info::unbuffered(stderr);
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {
     arguments.push_back(upgrade_info::wtf8_from(argv[i]));
