@@ -91,8 +91,8 @@ struct call {
   int number;
 };
 
-class fault_sweep : public upgrade_info_tool,
-                    public ::testing::WithParamInterface<scenario> {
+class system_call_sweep : public upgrade_info_tool,
+                          public ::testing::WithParamInterface<scenario> {
  protected:
   void SetUp() override {
     if (!runs_natively() || is_windows_build()) {
@@ -162,7 +162,8 @@ class fault_sweep : public upgrade_info_tool,
   // asks first whether standard input is open.
   std::vector<call> calls_of(const sweep_case& c) const {
     const fs::path log = dir / "calls";
-    run_traced(c, {"-o", log.string()});
+    const run_result result = run_traced(c, {"-o", log.string()});
+    EXPECT_EQ(result.status, 0) << "without a fault: " << result.err;
     std::ifstream trace(log);
     std::map<std::string, int> counts;
     std::vector<call> calls;
@@ -250,7 +251,7 @@ class fault_sweep : public upgrade_info_tool,
   }
 };
 
-TEST_P(fault_sweep, every_call_failing_in_turn_keeps_the_promise) {
+TEST_P(system_call_sweep, every_call_failing_in_turn_keeps_the_promise) {
   const std::vector<call> calls = calls_of(prepare());
   ASSERT_GT(calls.size(), 10u) << "strace listed no calls of the program";
   // Where a lack of room is a fault of its own.
@@ -291,6 +292,10 @@ const std::string TEXT = "release notes\nline two\n";
 // Old contents longer than the new ones, over more than one piece that the
 // programs copy at a time, for the files that are written in place.
 const std::string LONG_OLD = random_text(3 << 20, 30);
+// Runs strace and the program where /proc is an empty file system.
+const std::vector<std::string> WITHOUT_PROC = {
+    "unshare", "-m", "sh", "-c", "mount -t tmpfs none /proc && exec \"$@\"",
+    "sh"};
 
 sweep_case replacing(std::string output, std::string changed, std::string old) {
   sweep_case c;
@@ -369,12 +374,17 @@ const scenario SCENARIOS[] = {
        fs::create_hard_link(work / "out.txt", work / "partner.txt");
        fs::create_symlink("out.txt", work / "link.txt");
        sweep_case c = replacing("link.txt", "out.txt", "previous contents");
-       c.launcher = {"unshare",
-                     "-m",
-                     "sh",
-                     "-c",
-                     "mount -t tmpfs none /proc && exec \"$@\"",
-                     "sh"};
+       c.launcher = WITHOUT_PROC;
+       return c;
+     }},
+    {"no_proc_as_another_user", true,
+     [](const fs::path& work) {
+       write(work / "in.txt", TEXT);
+       write(work / "out.txt", "previous contents");
+       give(work / "out.txt", NOBODY, 0644);
+       sweep_case c = replacing("out.txt", "out.txt", "previous contents");
+       c.as_nobody = true;
+       c.launcher = WITHOUT_PROC;
        return c;
      }},
     {"directory_refusing_new_files", true,
@@ -440,7 +450,7 @@ const scenario SCENARIOS[] = {
      }},
 };
 
-INSTANTIATE_TEST_SUITE_P(kinds_of_destination, fault_sweep,
+INSTANTIATE_TEST_SUITE_P(kinds_of_destination, system_call_sweep,
                          ::testing::ValuesIn(SCENARIOS),
                          [](const ::testing::TestParamInfo<scenario>& kind) {
                            return std::string(kind.param.name);

@@ -542,6 +542,43 @@ TEST_F(output_replacement,
     expect_success(run({"in.txt", "out.txt"}, masked));
     EXPECT_EQ(permissions_of(dir / "out.txt"), expected) << std::oct << mask;
   }
+
+  // A directory's default ACL gives a new file its access, and the umask
+  // none, also where the temporary has a name from its making.
+  fs::create_directory(dir / "shared");
+  const unsigned char defaults[] = {
+      2,    0, 0, 0,                           // version
+      1,    0, 7, 0, 0xff, 0xff, 0xff, 0xff,   // user::rwx
+      2,    0, 6, 0, 0xfe, 0xff, 0,    0,      // user:nobody:rw-
+      4,    0, 0, 0, 0xff, 0xff, 0xff, 0xff,   // group::---
+      0x10, 0, 7, 0, 0xff, 0xff, 0xff, 0xff,   // mask::rwx
+      0x20, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};  // other::---
+  if (setxattr((dir / "shared").c_str(), "system.posix_acl_default", defaults,
+               sizeof defaults, 0) != 0) {
+    return;
+  }
+  const int made =
+      open((dir / "shared/made").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(made, 0);
+  close(made);
+  const auto access_of = [&](const std::string& name) {
+    unsigned char acl[64] = {};
+    const ssize_t size = getxattr((dir / "shared" / name).c_str(),
+                                  "system.posix_acl_access", acl, sizeof acl);
+    return std::to_string(status_of(dir / "shared" / name).st_mode) + " " +
+           std::string(reinterpret_cast<const char*>(acl),
+                       size > 0 ? static_cast<std::size_t>(size) : 0);
+  };
+  run_options unnamed;
+  unnamed.umask = 022;
+  run_options named = unnamed;
+  named.faults = {"FAULT_PATH=" + dir.path().string(), "FAULT_NO_TMPFILE=1"};
+  expect_success(run({"in.txt", "shared/unnamed"}, unnamed));
+  EXPECT_EQ(access_of("unnamed"), access_of("made"));
+  if (can_inject_faults()) {
+    expect_success(run({"in.txt", "shared/named"}, named));
+    EXPECT_EQ(access_of("named"), access_of("made"));
+  }
 }
 
 TEST_F(output_replacement, existing_file_keeps_its_permissions_and_owner) {
@@ -664,17 +701,19 @@ TEST_F(output_replacement,
   ASSERT_EQ(chmod((dir / "shared").c_str(), 01777), 0);
   fs::create_symlink("../secret.txt", dir / "shared/link.txt");
   fs::create_symlink("../made.txt", dir / "shared/dangling.txt");
+  fs::create_symlink("..", dir / "shared/up");
   dir.write("shared/planted.txt", "theirs");
   ASSERT_EQ(mkfifo((dir / "shared/fifo").c_str(), 0666), 0);
   for (const char* planted :
-       {"link.txt", "dangling.txt", "planted.txt", "fifo"}) {
+       {"link.txt", "dangling.txt", "up", "planted.txt", "fifo"}) {
     const fs::path path = dir / "shared" / planted;
     ASSERT_EQ(lchown(path.c_str(), NOBODY, NOBODY), 0);
   }
   ASSERT_EQ(chmod((dir / "shared/planted.txt").c_str(), 0666), 0);
 
-  for (const char* output : {"shared/link.txt", "shared/dangling.txt",
-                             "shared/planted.txt", "shared/fifo"}) {
+  for (const char* output :
+       {"shared/link.txt", "shared/dangling.txt", "shared/up/secret.txt",
+        "shared/planted.txt", "shared/fifo"}) {
     expect_failure(run({"in.txt", output}),
                    "Failed opening '" + std::string(output) + "' to write.\n");
   }
@@ -835,9 +874,14 @@ TEST_F(output_replacement, devices_fifos_and_open_descriptors_are_written) {
   }
   EXPECT_EQ(elsewhere.read("log"), log);
   EXPECT_EQ(elsewhere.listing(), std::vector<std::string>{"log"});
-  // One the caller has not open names nothing, not a file the tool opens.
+  // One the caller has not open names nothing, not a file the tool opens,
+  // as an output or as an input.
   expect_failure(run({"in.txt", "/proc/self/fd/3"}),
                  "Failed opening '/proc/self/fd/3' to write.\n");
+  for (const std::string input : {"/dev/fd/3", "/dev/fd/4"}) {
+    expect_failure(run({input, "in.txt"}),
+                   "Failed opening '" + input + "' to read.\n");
+  }
   EXPECT_EQ(dir.read("in.txt"), "text");
   EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "pipe"}));
 
@@ -878,8 +922,28 @@ TEST_F(output_replacement, directory_refusing_new_files_is_written_in_place) {
   expect_failure(run({"in.txt", "locked/read-only.txt"}, unprivileged),
                  "Failed opening 'locked/read-only.txt' to write.\n");
   EXPECT_EQ(dir.read("locked/read-only.txt"), "previous contents");
+
+  // A write clears the set-user bit, which its owner has given back.
+  dir.write("locked/tool", "previous contents");
+  hand_to_nobody(dir / "locked/tool", 04755);
+  expect_success(run({"in.txt", "locked/tool"}, unprivileged));
+  EXPECT_EQ(status_of(dir / "locked/tool").st_mode & 07777, 04755u);
+
+  // Runs in place take turns; one that waits for its turn may still be
+  // ended by a signal, and then changes nothing.
+  const int held = open((dir / "locked/out.txt").c_str(), O_RDWR | O_CLOEXEC);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  ASSERT_EQ(fcntl(held, F_OFD_SETLK, &whole), 0);
+  dir.write("in.txt", "waiting");
+  tool_process waiting = start({"in.txt", "locked/out.txt"}, unprivileged);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(waiting.pid(), SIGTERM);
+  EXPECT_EQ(waiting.wait().signal, SIGTERM);
+  close(held);
+  EXPECT_EQ(dir.read("locked/out.txt"), wrapped("text"));
   EXPECT_EQ(scratch_directory::listing_of(dir / "locked"),
-            (std::vector<std::string>{"out.txt", "read-only.txt"}));
+            (std::vector<std::string>{"out.txt", "read-only.txt", "tool"}));
 }
 
 }  // namespace

@@ -60,8 +60,8 @@ unsigned long number_from_environment(const char* name,
 }
 
 const unsigned long fail_at = number_from_environment("FAULT_FAIL_AT", 0);
-const DWORD injected_error = static_cast<DWORD>(
-    number_from_environment("FAULT_ERROR", ERROR_ACCESS_DENIED));
+const DWORD injected_error =
+    number_from_environment("FAULT_ERROR", ERROR_ACCESS_DENIED);
 const unsigned long ctrl_c_at = number_from_environment("FAULT_CTRL_C_AT", 0);
 const char* const failing_every = std::getenv("FAULT_FAIL_EVERY");
 HANDLE call_list = INVALID_HANDLE_VALUE;

@@ -519,6 +519,11 @@ class fault_sweep : public windows_build,
     const run_result& result = swept.run.result;
     const bool ctrl_c = fault.what == win32_fault::kind::ctrl_c;
     std::vector<std::string> broken;
+    // Without a fault, or on a volume without file IDs, the run succeeds.
+    if (fault.what != win32_fault::kind::failure &&
+        fault.what != win32_fault::kind::ctrl_c && result.status != 0) {
+      broken.push_back("failed where nothing went wrong");
+    }
     std::string message = result.err;
     message.erase(std::remove(message.begin(), message.end(), '\r'),
                   message.end());

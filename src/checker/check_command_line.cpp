@@ -4,6 +4,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "startup/program.h"
+
 namespace upgrade_info {
 
 const char* const CHECK_USAGE =
@@ -108,7 +110,9 @@ check_command_line parse_check_command_line(int argc, char* argv[]) {
   bool options_ended = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (options_ended || arg == "-" || !arg.starts_with("-")) {
+    if (!options_ended && asks_for_help(argv[i])) {
+      line.help = true;
+    } else if (options_ended || arg == "-" || !arg.starts_with("-")) {
       line.files.push_back(argv[i]);
     } else if (arg == "--") {
       options_ended = true;

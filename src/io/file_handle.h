@@ -74,6 +74,21 @@ class file_handle {
 };
 
 #ifdef _WIN32
+// What tells one file from every other: its volume and its ID there.
+struct file_identity {
+  std::uint64_t volume = 0;
+  unsigned char id[16] = {};
+};
+// Nothing where the file system cannot tell.
+std::optional<file_identity> identity_of(native_handle file);
+// Wine gives a handle open only to write, as a redirected standard output
+// is, no volume (0): the ID alone must then tell.
+bool same_identity(const file_identity& a, const file_identity& b);
+
+// Marks the file to go when its last handle closes, however the process
+// ends (a console closed, a logoff, a kill), or takes the mark back.
+bool mark_to_go(const file_handle& file, bool go);
+
 // Sets errno to what the thread's last Windows error means, so that a
 // failure gives the same reason on both platforms (a handle's reads and
 // writes set it so themselves).

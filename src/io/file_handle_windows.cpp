@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
+#include <optional>
 
 #include "io/file_handle.h"
 
@@ -53,21 +54,47 @@ native_handle handle_of(std::FILE* stream) {
   return reinterpret_cast<native_handle>(_get_osfhandle(_fileno(stream)));
 }
 
-// By the file ID, which a handle gives whatever access it was opened with;
-// other ways of asking need the right to read attributes, which a handle
-// open only to write, as a redirected standard output is, lacks. Wine
-// gives such a handle no volume (0): the ID alone must then tell.
+// By the 128-bit file ID, which a handle gives whatever access it was
+// opened with; where a file system has none (FAT, exFAT), by the 64-bit
+// index that every one has, which needs the right to read attributes.
+std::optional<file_identity> identity_of(native_handle file) {
+  file_identity identity;
+  FILE_ID_INFO full{};
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &full, sizeof full) != 0) {
+    identity.volume = full.VolumeSerialNumber;
+    std::copy(std::begin(full.FileId.Identifier),
+              std::end(full.FileId.Identifier), identity.id);
+  } else if (GetFileInformationByHandle(file, &information) != 0) {
+    identity.volume = information.dwVolumeSerialNumber;
+    const std::uint64_t index = std::uint64_t{information.nFileIndexHigh}
+                                    << 32 |
+                                information.nFileIndexLow;
+    for (std::size_t byte = 0; byte < sizeof index; ++byte) {
+      identity.id[byte] = static_cast<unsigned char>(index >> (8 * byte));
+    }
+  } else {
+    return std::nullopt;
+  }
+  return identity;
+}
+
+bool same_identity(const file_identity& a, const file_identity& b) {
+  return (a.volume == b.volume || a.volume == 0 || b.volume == 0) &&
+         std::equal(std::begin(a.id), std::end(a.id), std::begin(b.id));
+}
+
 bool same_file(native_handle a, native_handle b) {
-  FILE_ID_INFO one{};
-  FILE_ID_INFO other{};
-  return GetFileInformationByHandleEx(a, FileIdInfo, &one, sizeof one) != 0 &&
-         GetFileInformationByHandleEx(b, FileIdInfo, &other, sizeof other) !=
-             0 &&
-         (one.VolumeSerialNumber == other.VolumeSerialNumber ||
-          one.VolumeSerialNumber == 0 || other.VolumeSerialNumber == 0) &&
-         std::equal(std::begin(one.FileId.Identifier),
-                    std::end(one.FileId.Identifier),
-                    std::begin(other.FileId.Identifier));
+  const std::optional<file_identity> one = identity_of(a);
+  const std::optional<file_identity> other = identity_of(b);
+  return one && other && same_identity(*one, *other);
+}
+
+bool mark_to_go(const file_handle& file, bool go) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = go;
+  return SetFileInformationByHandle(file.get(), FileDispositionInfo,
+                                    &disposition, sizeof disposition) != 0;
 }
 
 bool file_handle::close() {

@@ -7,6 +7,7 @@
 // once, the new contents of a destination written in place, and its old
 // contents meanwhile.
 
+#include <optional>
 #include <string>
 
 #include "io/file_handle.h"
@@ -17,14 +18,31 @@ namespace upgrade_info {
 // once closed, or as soon as the process ends; none when it cannot be made.
 file_handle create_spill();
 
-// A new, empty file there, readable and writable by its user alone, with
-// a name from its making, set in `path` in the program's own form of
-// names: for the old contents of a file overwritten in place, which must
-// be kept where they cannot be given back, when keeping them must need no
-// more room than they hold. Nothing removes it but remove_named_spill,
-// which is false when it could not.
-file_handle create_named_spill(std::string& path);
-bool remove_named_spill(const std::string& path);
+// A new, empty file there, readable and writable by its user alone, for
+// the old contents of a file overwritten in place, which must be kept
+// where they cannot be given back, and then need no more room than they
+// hold. It has a name from its making; on Windows it is marked to go
+// with its handle until kept; on Linux it goes when discarded, or with
+// the object.
+class saved_copy {
+ public:
+  saved_copy();
+  ~saved_copy();
+  saved_copy(const saved_copy&) = delete;
+  saved_copy& operator=(const saved_copy&) = delete;
+
+  explicit operator bool() const { return static_cast<bool>(file_); }
+  file_handle& file() { return file_; }
+  // Removes it; false where it could not be removed.
+  bool discard();
+  // Keeps it: its name, in the program's own form of names, or nothing
+  // where it could not be kept.
+  std::optional<std::string> keep();
+
+ private:
+  file_handle file_;
+  std::string path_;
+};
 
 }  // namespace upgrade_info
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "io/spill.h"
 #include "io/termination.h"
@@ -40,13 +41,29 @@ file_handle create_spill() {
   return file_handle(file);
 }
 
-file_handle create_named_spill(std::string& path) {
-  path = temporary_directory() + "/upgrade-info-saved-XXXXXX";
-  return file_handle(mkostemp(path.data(), O_CLOEXEC));
+saved_copy::saved_copy()
+    : path_(temporary_directory() + "/upgrade-info-saved-XXXXXX") {
+  file_ = file_handle(mkostemp(path_.data(), O_CLOEXEC));
+  if (!file_) {
+    path_.clear();
+  }
 }
 
-bool remove_named_spill(const std::string& path) {
-  return unlink(path.c_str()) == 0;
+saved_copy::~saved_copy() { discard(); }
+
+bool saved_copy::discard() {
+  if (!path_.empty() && unlink(path_.c_str()) != 0) {
+    return false;
+  }
+  path_.clear();
+  return true;
+}
+
+std::optional<std::string> saved_copy::keep() {
+  if (path_.empty()) {
+    return std::nullopt;
+  }
+  return std::exchange(path_, std::string());
 }
 
 }  // namespace upgrade_info

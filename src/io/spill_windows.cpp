@@ -1,8 +1,12 @@
 #include <windows.h>
 
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "io/spill.h"
+#include "io/temporary_name.h"
+#include "io/windows_path.h"
 #include "io/windows_text.h"
 
 namespace upgrade_info {
@@ -13,27 +17,36 @@ constexpr DWORD SHARE_ALL =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A new file of a fresh name in the temporary directory, made with
-// `flags`, and its path; none when it cannot be made.
+// `flags`, and its path; none when it cannot be made. Made whole with its
+// flags in one call, so that nothing that ends the process meanwhile can
+// leave it without them.
 file_handle new_temporary_file(DWORD flags, std::wstring& path) {
   std::vector<wchar_t> directory(MAX_PATH + 1);
-  const DWORD length =
+  DWORD length =
       GetTempPathW(static_cast<DWORD>(directory.size()), directory.data());
-  // GetTempFileNameW takes a directory of at most MAX_PATH - 14
-  // characters, and writes at most MAX_PATH into its buffer.
-  wchar_t name[MAX_PATH];
-  if (length == 0 || length > MAX_PATH - 14 ||
-      GetTempFileNameW(directory.data(), L"uif", 0, name) == 0) {
+  if (length > directory.size()) {
+    directory.resize(length);
+    length = GetTempPathW(length, directory.data());
+  }
+  if (length == 0 || length > directory.size()) {
     errno_from_last_error();
     return {};
   }
-  path = name;
-  const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, SHARE_ALL,
-                                  nullptr, CREATE_ALWAYS, flags, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    errno_from_last_error();
-    DeleteFileW(name);
+  const std::string folder =
+      wtf8_from(std::wstring_view(directory.data(), length));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = native_path(
+        (folder + temporary_name_for<char>("upgrade-info-saved", 64)).c_str());
+    // DELETE, which marking it to go needs.
+    file_handle file(
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                    SHARE_ALL, nullptr, CREATE_NEW, flags, nullptr));
+    if (file || GetLastError() != ERROR_FILE_EXISTS) {
+      errno_from_last_error();
+      return file;
+    }
   }
-  return file_handle(file);
+  return {};
 }
 
 }  // namespace
@@ -44,15 +57,28 @@ file_handle create_spill() {
       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, path);
 }
 
-file_handle create_named_spill(std::string& path) {
-  std::wstring wide;
-  file_handle file = new_temporary_file(FILE_ATTRIBUTE_NORMAL, wide);
-  path = wtf8_from(wide);
-  return file;
+saved_copy::saved_copy() {
+  std::wstring path;
+  file_ = new_temporary_file(FILE_ATTRIBUTE_NORMAL, path);
+  if (file_ && !mark_to_go(file_, true)) {
+    file_.close();
+    DeleteFileW(path.c_str());
+  }
+  path_ = wtf8_from(path);
 }
 
-bool remove_named_spill(const std::string& path) {
-  return DeleteFileW(utf16_from(path).c_str()) != 0;
+saved_copy::~saved_copy() = default;
+
+bool saved_copy::discard() {
+  file_.close();
+  return true;
+}
+
+std::optional<std::string> saved_copy::keep() {
+  if (!file_ || !mark_to_go(file_, false)) {
+    return std::nullopt;
+  }
+  return path_;
 }
 
 }  // namespace upgrade_info

@@ -8,19 +8,22 @@
 #include <cerrno>
 #include <iterator>
 
-#include "io/standard_streams.h"
+#include "io/path_walk.h"
 #include "io/stream_io.h"
 
 namespace upgrade_info {
 
+// A name that spells a descriptor (/dev/fd/4) reaches the caller's or
+// nothing: not one the program opened itself meanwhile, nor a standard
+// stream closed at start.
 std::FILE* open_to_read(const char* path, bool) {
-  std::FILE* stream = std::fopen(path, "r");
-  if (stream != nullptr && is_held_standard_stream(fileno(stream))) {
-    std::fclose(stream);
+  const std::optional<walked_path> walked = walk_path(path);
+  if (walked && walked->descriptor >= 0 &&
+      !callers_descriptor(walked->descriptor)) {
     errno = EBADF;
     return nullptr;
   }
-  return stream;
+  return std::fopen(path, "re");
 }
 
 void set_binary(std::FILE*) {}

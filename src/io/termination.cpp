@@ -15,18 +15,26 @@ std::atomic<void (*)()> pending_cleanup{nullptr};
 static_assert(std::atomic<void (*)()>::is_always_lock_free);
 
 #ifdef _WIN32
-// Windows runs a console's Ctrl-C in a thread of its own, which waits here
-// while the signals are held.
+// Windows runs a console's Ctrl-C in a thread of its own, which says that
+// it came, then waits here while the signals are held.
 SRWLOCK held_lock = SRWLOCK_INIT;
+std::atomic<bool> ctrl_c_came{false};
 #endif
 
 extern "C" void clean_up_then_end(int signal) {
 #ifdef _WIN32
+  ctrl_c_came = true;
   AcquireSRWLockExclusive(&held_lock);
 #endif
   if (void (*cleanup)() = pending_cleanup.exchange(nullptr)) {
     cleanup();
   }
+#ifdef _WIN32
+  // As a console program that Ctrl-C ends, not the runtime's status 3.
+  if (signal == SIGINT || signal == SIGBREAK) {
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+  }
+#endif
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
@@ -66,17 +74,22 @@ bool held_for_good = false;
 sigset_t mask_before_held;
 #endif
 
+void handle_terminating_signals_once() {
+  static const bool handled = (handle_terminating_signals(), true);
+  (void)handled;
+}
+
 }  // namespace
 
 void set_termination_cleanup(void (*cleanup)()) {
-  static const bool handled = (handle_terminating_signals(), true);
-  (void)handled;
+  handle_terminating_signals_once();
   pending_cleanup = cleanup;
 }
 
 void clear_termination_cleanup() { pending_cleanup = nullptr; }
 
 termination_held::termination_held() {
+  handle_terminating_signals_once();
   if (held_depth++ > 0) {
     return;
   }
@@ -104,8 +117,7 @@ void termination_held::keep() { held_for_good = true; }
 
 #ifdef _WIN32
 
-// A console's Ctrl-C waits for the lock, rather than being pending.
-bool termination_held::pending() const { return false; }
+bool termination_held::pending() const { return ctrl_c_came; }
 
 #else
 

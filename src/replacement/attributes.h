@@ -1,6 +1,8 @@
 #ifndef UPGRADE_INFO_REPLACEMENT_ATTRIBUTES_H_
 #define UPGRADE_INFO_REPLACEMENT_ATTRIBUTES_H_
 
+#include <vector>
+
 #include "io/file_handle.h"
 
 namespace upgrade_info {
@@ -21,11 +23,25 @@ enum class access_kept {
 // descriptors.)
 access_kept keep_access(const file_handle& from, file_handle& to);
 
+// What of its access the system takes from a file at a write (on Linux its
+// set-user and set-group bits and file capabilities), noted before it is
+// written in place and given back after, where the user may: as its owner,
+// or root.
+class cleared_by_writing {
+ public:
+  explicit cleared_by_writing(const file_handle& file);
+  void give_back(const file_handle& file) const;
+
+ private:
+  unsigned mode_ = 0;
+  std::vector<char> capability_;
+};
+
 #ifndef _WIN32
 // Gives the new file `to`, made with the permissions 0600 only its user
-// has, those that making a file with 0666 gives where no default access
-// list of its directory decides: 0666 less the umask.
-access_kept give_new_file_access(file_handle& to);
+// has, what making it in `directory` with the permissions 0666 would give:
+// those less the umask, or the directory's default access list.
+access_kept give_new_file_access(const file_handle& directory, file_handle& to);
 #endif
 
 }  // namespace upgrade_info

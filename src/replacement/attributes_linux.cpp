@@ -4,6 +4,7 @@
 // complete, and in this order: a write, and a change of owner, clear the
 // set-user and set-group bits and the capabilities.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -19,6 +20,8 @@
 namespace upgrade_info {
 
 namespace {
+
+constexpr const char* CAPABILITY = "security.capability";
 
 std::vector<std::string> attribute_names(int file) {
   const ssize_t size = flistxattr(file, nullptr, 0);
@@ -81,10 +84,60 @@ access_kept keep_access(const file_handle& from, file_handle& to) {
                  fchmod(to.get(), status.st_mode & 07777) == 0);
 }
 
-access_kept give_new_file_access(file_handle& to) {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return outcome(fchmod(to.get(), 0666 & ~mask) == 0);
+cleared_by_writing::cleared_by_writing(const file_handle& file) {
+  struct stat status {};
+  mode_ = fstat(file.get(), &status) == 0 ? status.st_mode & 07777 : 0;
+  capability_ = attribute(file.get(), CAPABILITY).value_or(std::vector<char>());
+}
+
+void cleared_by_writing::give_back(const file_handle& file) const {
+  if ((mode_ & (S_ISUID | S_ISGID)) != 0) {
+    fchmod(file.get(), mode_);
+  }
+  if (!capability_.empty()) {
+    fsetxattr(file.get(), CAPABILITY, capability_.data(), capability_.size(),
+              0);
+  }
+}
+
+// A file made in a directory with a default ACL takes that ACL as its
+// access ACL, its owner, group class and other entries limited by the
+// permissions asked for (0666), and no umask applies; as the system stores
+// ACLs, a version of 4 bytes, then entries of 8, each a tag and
+// permissions of 2 bytes, little-endian, and an ID of 4.
+access_kept give_new_file_access(const file_handle& directory,
+                                 file_handle& to) {
+  constexpr unsigned USER_OBJ = 0x01, GROUP_OBJ = 0x04, MASK = 0x10,
+                     OTHER = 0x20;
+  const file_handle readable(
+      openat(directory.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<char> acl =
+      readable ? attribute(readable.get(), "system.posix_acl_default")
+                     .value_or(std::vector<char>())
+               : std::vector<char>();
+  if (acl.empty()) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return outcome(fchmod(to.get(), 0666 & ~mask) == 0);
+  }
+  const auto tag_of = [&](std::size_t entry) {
+    return static_cast<unsigned>(static_cast<unsigned char>(acl[entry]) |
+                                 static_cast<unsigned char>(acl[entry + 1])
+                                     << 8);
+  };
+  bool has_mask = false;
+  for (std::size_t entry = 4; entry + 8 <= acl.size(); entry += 8) {
+    has_mask = has_mask || tag_of(entry) == MASK;
+  }
+  for (std::size_t entry = 4; entry + 8 <= acl.size(); entry += 8) {
+    const unsigned tag = tag_of(entry);
+    if (tag == USER_OBJ || tag == MASK || tag == OTHER ||
+        (tag == GROUP_OBJ && !has_mask)) {
+      acl[entry + 2] = static_cast<char>(acl[entry + 2] & 6);
+    }
+  }
+  return outcome(fsetxattr(to.get(), "system.posix_acl_access", acl.data(),
+                           acl.size(), 0) == 0);
 }
 
 }  // namespace upgrade_info

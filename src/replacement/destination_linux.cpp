@@ -1,96 +1,25 @@
-// Opening a named output on Linux. Its links are followed here, a link at
-// a time from the directory that holds each, so that what the name reaches
-// is known without opening anything that could wait or be made; the file
-// itself is then opened by the system, which applies its rules on who may
-// write what: permissions, immutable and append-only files, read-only
-// mounts. What it opened decides how it is written, never the spelling of
-// the name.
+// Opening a named output on Linux. Its name is walked by hand (path_walk.h),
+// so that what it reaches is known without opening anything that could
+// wait or be made; the file itself is then opened by the system, which
+// applies its rules on who may write what: permissions, immutable and
+// append-only files, read-only mounts. What it opened decides how it is
+// written, never the spelling of the name.
 
 #include "replacement/destination_linux.h"
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
-#include <climits>
 #include <string>
 
-#include "io/standard_streams.h"
+#include "io/path_walk.h"
 #include "io/stream_io.h"
 
 namespace upgrade_info {
 
 namespace {
-
-// A link, file or FIFO in a sticky directory that everyone may write,
-// owned neither by this user nor by the directory's owner, was put there
-// by someone else for this user to follow or write into. Refused as the
-// kernel's fs.protected_symlinks and fs.protected_regular refuse it,
-// whatever they are set to.
-bool planted(const struct stat& directory, const struct stat& entry) {
-  return (directory.st_mode & S_ISVTX) != 0 &&
-         (directory.st_mode & S_IWOTH) != 0 && entry.st_uid != geteuid() &&
-         entry.st_uid != directory.st_uid;
-}
-
-// Moves the destination to `path`, taken from the directory `base`: opens
-// the directory that holds it and notes its name there. False where no
-// file could be there (a path that ends in a directory).
-bool go_to(destination& target, int base, const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "."
-                                : slash == 0               ? "/"
-                                             : path.substr(0, slash);
-  target.name = slash == std::string::npos ? path : path.substr(slash + 1);
-  target.directory = file_handle(
-      openat(base, directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  return target.directory && !target.name.empty() && target.name != "." &&
-         target.name != "..";
-}
-
-std::string link_target(const destination& target) {
-  char path[PATH_MAX];
-  const ssize_t length = readlinkat(target.directory.get(), target.name.c_str(),
-                                    path, sizeof path);
-  return length > 0 && static_cast<std::size_t>(length) < sizeof path
-             ? std::string(path, static_cast<std::size_t>(length))
-             : std::string();
-}
-
-bool on_proc(int descriptor) {
-  struct statfs file_system {};
-  return fstatfs(descriptor, &file_system) == 0 &&
-         file_system.f_type == PROC_SUPER_MAGIC;
-}
-
-// The caller's descriptor that a link of the kernel's names, as
-// /proc/self/fd/1 does, reached by /dev/stdout or /dev/fd/1: written
-// through where it stands, at its offset, as after "exec >log". Nothing
-// for a descriptor the caller has not open to write, or one closed at
-// start, which names no file, as for a redirect.
-std::FILE* stream_through_descriptor(const destination& target) {
-  int descriptor = -1;
-  const char* end = target.name.data() + target.name.size();
-  struct stat named {};
-  struct stat open_one {};
-  if (std::from_chars(target.name.data(), end, descriptor).ptr != end ||
-      fstatat(target.directory.get(), target.name.c_str(), &named, 0) != 0 ||
-      fstat(descriptor, &open_one) != 0 || !same_inode(named, open_one) ||
-      (fcntl(descriptor, F_GETFL) & O_ACCMODE) == O_RDONLY ||
-      is_held_standard_stream(descriptor)) {
-    return nullptr;
-  }
-  const int copy = fcntl(descriptor, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  std::FILE* stream = copy < 0 ? nullptr : fdopen(copy, "wb");
-  if (stream == nullptr && copy >= 0) {
-    close(copy);
-  }
-  return stream;
-}
 
 // A stream over what was opened, which is written where it stands, and
 // may wait for its reader now.
@@ -113,6 +42,23 @@ std::FILE* stream_over(file_handle file) {
   return stream;
 }
 
+// The caller's descriptor that the name spells, written through where it
+// stands, at its offset, as after "exec >log"; nothing for one the caller
+// has not open to write.
+std::FILE* stream_through(const walked_path& walked) {
+  struct stat named {};
+  struct stat open_one {};
+  if (!callers_descriptor(walked.descriptor) ||
+      (fcntl(walked.descriptor, F_GETFL) & O_ACCMODE) == O_RDONLY ||
+      fstatat(walked.directory.get(), walked.name.c_str(), &named, 0) != 0 ||
+      fstat(walked.descriptor, &open_one) != 0 ||
+      !same_inode(named, open_one)) {
+    return nullptr;
+  }
+  return stream_over(file_handle(
+      fcntl(walked.descriptor, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)));
+}
+
 // Notes whether the destination's directory keeps every name it is given
 // (chattr +a); false when that cannot be told.
 bool note_append_only(destination& target) {
@@ -130,77 +76,61 @@ enum class attempt { done, raced };
 // as when another run replaced it.
 attempt open_once(const char* name, bool when_waiting_is_fine,
                   opened_destination& opened) {
-  constexpr int MOST_LINKS = 40;  // as the kernel follows at most
-  destination_ptr target(new destination);
-  struct stat directory {};
-  struct stat entry {};
-  if (!go_to(*target, AT_FDCWD, name)) {
+  std::optional<walked_path> walked = walk_path(name);
+  if (!walked) {
     return attempt::done;
   }
-  for (int links = 0;; ++links) {
-    const int at = target->directory.get();
-    if (fstat(at, &directory) != 0) {
-      return attempt::done;
-    }
-    if (fstatat(at, target->name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) {
+  if (walked->descriptor >= 0) {
+    opened.stream = stream_through(*walked);
+    opened.kind = opened.stream ? reached::stream : reached::refused;
+    return attempt::done;
+  }
+  destination_ptr target(new destination);
+  target->directory = std::move(walked->directory);
+  target->name = std::move(walked->name);
+  const std::optional<struct stat>& entry = walked->entry;
+  struct stat holder {};
+  if (!entry || S_ISREG(entry->st_mode)) {
+    if (entry) {
+      target->file = open_regular(*target, *entry);
+      if (!target->file) {
+        return errno == ESTALE ? attempt::raced : attempt::done;
+      }
+      if (is_kernel_file(target->file.get())) {
+        opened.stream = stream_over(std::move(target->file));
+        opened.kind = opened.stream ? reached::stream : reached::refused;
         return attempt::done;
       }
-      if (note_append_only(*target)) {
-        opened.kind = reached::missing;
-        opened.target = std::move(target);
-      }
-      return attempt::done;
     }
-    if (!S_ISLNK(entry.st_mode)) {
-      break;
+    if (note_append_only(*target)) {
+      opened.kind = entry ? reached::file : reached::missing;
+      opened.target = std::move(target);
     }
-    if (on_proc(at)) {
-      opened.stream = stream_through_descriptor(*target);
-      opened.kind = opened.stream ? reached::stream : reached::refused;
-      return attempt::done;
-    }
-    const std::string next = link_target(*target);
-    if (links == MOST_LINKS || planted(directory, entry) || next.empty() ||
-        !go_to(*target, at, next)) {
-      return attempt::done;
-    }
-  }
-  if (S_ISFIFO(entry.st_mode) && planted(directory, entry)) {
     return attempt::done;
   }
-  if (S_ISREG(entry.st_mode)) {
-    target->file = open_regular(*target, entry);
-    if (!target->file) {
-      return errno == ESTALE ? attempt::raced : attempt::done;
-    }
-    if (!is_kernel_file(target->file.get())) {
-      if (note_append_only(*target)) {
-        opened.kind = reached::file;
-        opened.target = std::move(target);
-      }
-      return attempt::done;
-    }
-    opened.stream = stream_over(std::move(target->file));
-  } else if (S_ISFIFO(entry.st_mode) && !when_waiting_is_fine) {
+  if (S_ISFIFO(entry->st_mode) &&
+      (fstat(target->directory.get(), &holder) != 0 ||
+       planted(holder, *entry))) {
+    return attempt::done;
+  }
+  if (S_ISFIFO(entry->st_mode) && !when_waiting_is_fine) {
     opened.kind = reached::fifo;
     return attempt::done;
-  } else {
-    // A device, a FIFO, a socket: opened only to write, and for a FIFO
-    // waiting for its reader.
-    const int waits = S_ISFIFO(entry.st_mode) ? 0 : O_NONBLOCK;
-    file_handle file(
-        openat(target->directory.get(), target->name.c_str(),
-               O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | waits));
-    struct stat status {};
-    if (!file || fstat(file.get(), &status) != 0) {
-      return errno == ELOOP || errno == ENOENT ? attempt::raced : attempt::done;
-    }
-    if (!same_inode(status, entry)) {
-      return attempt::raced;
-    }
-    opened.stream = stream_over(std::move(file));
   }
+  // A device, a FIFO, a socket: opened only to write, and for a FIFO
+  // waiting for its reader.
+  const int waits = S_ISFIFO(entry->st_mode) ? 0 : O_NONBLOCK;
+  file_handle file(
+      openat(target->directory.get(), target->name.c_str(),
+             O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | waits));
+  struct stat status {};
+  if (!file || fstat(file.get(), &status) != 0) {
+    return errno == ELOOP || errno == ENOENT ? attempt::raced : attempt::done;
+  }
+  if (!same_inode(status, *entry)) {
+    return attempt::raced;
+  }
+  opened.stream = stream_over(std::move(file));
   opened.kind = opened.stream ? reached::stream : reached::refused;
   return attempt::done;
 }
@@ -219,8 +149,8 @@ file_handle open_regular(const destination& target, const struct stat& status) {
   constexpr int FLAGS = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   const int at = target.directory.get();
   const char* name = target.name.c_str();
-  struct stat directory {};
-  if (fstat(at, &directory) != 0 || planted(directory, status)) {
+  struct stat holder {};
+  if (fstat(at, &holder) != 0 || planted(holder, status)) {
     errno = EACCES;
     return {};
   }

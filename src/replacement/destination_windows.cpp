@@ -1,8 +1,10 @@
-// Opening a named output on Windows. The system opens it as it opens a
-// file to write it, applying its rules on who may write what (security
-// descriptors, read-only files); what it opened decides how it is written:
-// a disk file is replaced, anything else (NUL, COM1, a pipe) is written
-// where it stands, however the name is spelled.
+// Opening a named output on Windows. What the name reaches is looked at
+// asking for no access to its contents, which no other program's sharing
+// can refuse (cmd.exe shares a redirected file only to read and delete),
+// and what it is decides how it is written: a file of a disk is replaced;
+// anything else (NUL, COM1, a pipe, a volume, a device) is written where it
+// stands, however the name is spelled. The system says who may write it
+// by opening it to write, as any program writing it would.
 
 #include "replacement/destination_windows.h"
 
@@ -11,6 +13,7 @@
 #include <windows.h>
 
 #include <initializer_list>
+#include <string_view>
 #include <vector>
 
 #include "io/windows_path.h"
@@ -22,13 +25,19 @@ namespace {
 constexpr DWORD SHARE_ALL =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+file_handle open_existing(const std::wstring& path, DWORD access,
+                          DWORD flags = 0) {
+  return file_handle(CreateFileW(path.c_str(), access, SHARE_ALL, nullptr,
+                                 OPEN_EXISTING, flags, nullptr));
+}
+
 std::FILE* stream_over(file_handle file) {
   const int descriptor =
       _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_BINARY);
   if (descriptor < 0) {
     return nullptr;
   }
-  (void)file.release();
+  file.release();  // the descriptor closes it
   std::FILE* stream = _fdopen(descriptor, "wb");
   if (stream == nullptr) {
     _close(descriptor);
@@ -67,15 +76,18 @@ std::wstring final_path(const file_handle& file) {
 // Whether a new file may be made at `path`: made there, gone when closed.
 // A device name (COM9) that no device answers is no place for a file.
 bool may_make(const std::wstring& path) {
-  const HANDLE made =
-      CreateFileW(path.c_str(), GENERIC_WRITE, SHARE_ALL, nullptr, CREATE_NEW,
-                  FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (made == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  const bool disk = GetFileType(made) == FILE_TYPE_DISK;
-  CloseHandle(made);
-  return disk;
+  const file_handle made(CreateFileW(path.c_str(), GENERIC_WRITE, SHARE_ALL,
+                                     nullptr, CREATE_NEW,
+                                     FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  return made && GetFileType(made.get()) == FILE_TYPE_DISK;
+}
+
+// Whether the last part of `path` names a stream of a file, as info.txt:meta
+// does: a part of the file, which no other file can replace.
+bool names_a_stream(const std::wstring& path) {
+  const std::size_t last = path.find_last_of(L"\\/");
+  return path.find(L':', last == std::wstring::npos ? 0 : last) !=
+         std::wstring::npos;
 }
 
 }  // namespace
@@ -84,28 +96,24 @@ void destination_deleter::operator()(destination* target) const {
   delete target;
 }
 
-// A file that may be written but not read, and a device that opens only to
-// write (CON), are opened to write alone.
-file_handle open_to_write(const std::wstring& path, bool& readable) {
-  readable = true;
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, SHARE_ALL,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  const DWORD error = GetLastError();
-  if (file == INVALID_HANDLE_VALUE && error != ERROR_FILE_NOT_FOUND &&
-      error != ERROR_SHARING_VIOLATION) {
-    readable = false;
-    file = CreateFileW(path.c_str(), GENERIC_WRITE, SHARE_ALL, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
-  return file_handle(file);
+file_handle look_at(const std::wstring& path) {
+  return open_existing(path, READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_READ_EA,
+                       FILE_FLAG_BACKUP_SEMANTICS);
 }
 
-bool names_file(const std::wstring& path, const file_handle& file) {
-  const file_handle named(CreateFileW(path.c_str(), 0, SHARE_ALL, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                      nullptr));
-  return named && same_file(named.get(), file.get());
+// A volume (\\.\C:), a disk (\\.\PhysicalDrive1) or a device that a file
+// system holds is FILE_TYPE_DISK too, but has no attributes of a file, or
+// no name in a folder.
+bool is_disk_file(const file_handle& file) {
+  FILE_BASIC_INFO basic{};
+  if (GetFileType(file.get()) != FILE_TYPE_DISK ||
+      GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic,
+                                   sizeof basic) == 0 ||
+      (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  const std::wstring path = final_path(file);
+  return !path.empty() && path.back() != L'\\';
 }
 
 std::wstring directory_of(const std::wstring& path) {
@@ -117,53 +125,78 @@ opened_destination open_destination(const char* name, bool) {
   opened_destination opened;
   destination_ptr target(new destination);
   target->path = native_path(name);
-  target->file = open_to_write(target->path, target->readable);
-  const DWORD error = GetLastError();
-  if (target->file) {
-    if (GetFileType(target->file.get()) != FILE_TYPE_DISK) {
-      opened.stream = stream_over(std::move(target->file));
-      opened.kind =
-          opened.stream != nullptr ? reached::stream : reached::refused;
-      return opened;
+  target->stream = names_a_stream(target->path);
+  const file_handle looked = look_at(target->path);
+  if (!looked) {
+    // Nothing there, not even a link to nothing, which would be replaced
+    // itself rather than followed; and a name a file may take.
+    if (GetLastError() == ERROR_FILE_NOT_FOUND && !target->stream &&
+        !open_existing(
+            target->path, FILE_READ_ATTRIBUTES,
+            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS) &&
+        may_make(target->path)) {
+      opened.kind = reached::missing;
+      opened.target = std::move(target);
     }
-    // A file the caller has open as standard output or error is written
-    // through that handle, after what its other writers wrote.
-    for (const DWORD standard : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-      const HANDLE callers = GetStdHandle(standard);
-      if (callers != nullptr && callers != INVALID_HANDLE_VALUE &&
-          same_file(callers, target->file.get())) {
-        opened.stream = stream_through(callers);
-        opened.kind =
-            opened.stream != nullptr ? reached::stream : reached::refused;
-        return opened;
-      }
-    }
-    const std::wstring spelled = final_path(target->file);
-    if (!spelled.empty()) {
-      target->path = spelled;
-    }
-    target->exists = true;
-    opened.kind = reached::file;
-  } else if (error == ERROR_SHARING_VIOLATION) {
-    // Another program holds it for a moment (a virus scanner, an indexer):
-    // it is opened when the new contents are there to replace it.
-    target->exists = true;
-    opened.kind = reached::file;
-  } else if (error == ERROR_FILE_NOT_FOUND && may_make(target->path)) {
-    opened.kind = reached::missing;
-  } else {
     return opened;
   }
+  if (!is_disk_file(looked)) {
+    opened.stream = stream_over(open_existing(target->path, GENERIC_WRITE));
+    opened.kind = opened.stream ? reached::stream : reached::refused;
+    return opened;
+  }
+  // A file the caller has open as standard output or error is written
+  // through that handle, after what its other writers wrote.
+  for (const DWORD standard : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE callers = GetStdHandle(standard);
+    if (callers != nullptr && callers != INVALID_HANDLE_VALUE &&
+        same_file(callers, looked.get())) {
+      opened.stream = stream_through(callers);
+      opened.kind = opened.stream ? reached::stream : reached::refused;
+      return opened;
+    }
+  }
+  const std::wstring spelled = final_path(looked);
+  const std::optional<file_identity> identity = identity_of(looked.get());
+  // The system's word on who may write it; another program that holds it
+  // for a moment (a virus scanner, an indexer) is waited for at the commit.
+  if (spelled.empty() || !identity ||
+      (!open_existing(spelled, GENERIC_WRITE) &&
+       GetLastError() != ERROR_SHARING_VIOLATION)) {
+    return opened;
+  }
+  target->path = spelled;
+  target->identity = *identity;
+  target->exists = true;
+  opened.kind = reached::file;
   opened.target = std::move(target);
   return opened;
 }
 
-file_handle& destination_file(destination& target) { return target.file; }
+// Opened to write, and to read where the user may, only now: a file with a
+// handle open cannot be replaced by another run meanwhile.
+file_handle& destination_file(destination& target) {
+  if (!target.file) {
+    target.readable = true;
+    target.file = open_existing(target.path, GENERIC_READ | GENERIC_WRITE);
+    if (!target.file && GetLastError() == ERROR_ACCESS_DENIED) {
+      target.readable = false;
+      target.file = open_existing(target.path, GENERIC_WRITE);
+    }
+    const std::optional<file_identity> opened =
+        target.file ? identity_of(target.file.get()) : std::nullopt;
+    if (!opened || !same_identity(*opened, target.identity)) {
+      target.file.close();
+    }
+  }
+  return target.file;
+}
 
 bool destination_readable(const destination& target) { return target.readable; }
 
 bool still_reached(const destination& target) {
-  return !target.file || names_file(target.path, target.file);
+  const file_handle looked = look_at(target.path);
+  return looked && same_file(looked.get(), target.file.get());
 }
 
 }  // namespace upgrade_info

@@ -2,6 +2,7 @@
 
 #include "io/spill.h"
 #include "io/termination.h"
+#include "replacement/attributes.h"
 
 namespace upgrade_info {
 
@@ -31,27 +32,32 @@ in_place_result write_in_place(destination& target, const file_handle& contents,
   }
   // A file the user may write but not read cannot be saved; its old
   // contents are what the user could not see anyway.
-  std::string saved_path;
-  file_handle saved;
+  std::optional<saved_copy> saved;
+  unsigned char beyond = 0;
   if (destination_readable(target)) {
-    saved = create_named_spill(saved_path);
-    if (!saved || !overwrite(file, saved, *old_length) || held.pending()) {
-      if (saved) {
-        remove_named_spill(saved_path);
-      }
+    saved.emplace();
+    // A file that holds more than it reports (a device) is never saved in
+    // part and then overwritten.
+    if (!*saved || !overwrite(file, saved->file(), *old_length) ||
+        file.read_at(&beyond, 1, *old_length) !=
+            std::optional<std::size_t>(0) ||
+        held.pending()) {
       return {};
     }
   }
+  const cleared_by_writing access(file);
   in_place_result result;
   result.written = overwrite(contents, file, length);
   if (result.written) {
     held.keep();
   }
+  const bool old_back =
+      saved && !result.written && overwrite(saved->file(), file, *old_length);
+  access.give_back(file);
   // The saved copy goes once the file holds whole contents again, new or
   // old; where it cannot go, it is named, as where it holds the only copy.
-  if (saved && (!(result.written || overwrite(saved, file, *old_length)) ||
-                !remove_named_spill(saved_path))) {
-    result.kept_copy = saved_path;
+  if (saved && ((!result.written && !old_back) || !saved->discard())) {
+    result.kept_copy = saved->keep();
   }
   return result;
 }

@@ -76,8 +76,8 @@ io_status output_file::commit() {
     return io_status::write_failed;
   }
   destination& target = *opened_.target;
-  termination_held held;
   if (placement_ == placement::replacement) {
+    termination_held held;
     switch (commit_temporary(target, file_, held)) {
       case commit_outcome::replaced:
         held.keep();
@@ -88,6 +88,7 @@ io_status output_file::commit() {
         break;
     }
   }
+  // Signals are held again once the turn to write in place has come.
   in_place_result result = write_in_place(target, file_, *length);
   kept_copy_ = std::move(result.kept_copy);
   return result.written ? io_status::ok : io_status::write_failed;

@@ -125,9 +125,10 @@ file_handle create_temporary(destination& target, temporary_outcome& outcome) {
   }
   const int at = target.directory.get();
   file_handle file;
-  errno = EOPNOTSUPP;
   if (unnamed_files_can_be_named()) {
     file = file_handle(openat(at, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+  } else {
+    errno = EOPNOTSUPP;
   }
   if (!file && !target.append_only &&
       (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
@@ -172,10 +173,11 @@ commit_outcome commit_temporary(destination& target, file_handle& temporary,
       outcome = commit_outcome::in_place;
       break;
     }
-    const access_kept access = !missing ? keep_access(target.file, temporary)
-                               : target.temporary.empty()
-                                   ? access_kept::yes
-                                   : give_new_file_access(temporary);
+    const access_kept access =
+        !missing ? keep_access(target.file, temporary)
+        : target.temporary.empty()
+            ? access_kept::yes
+            : give_new_file_access(target.directory, temporary);
     if (access != access_kept::yes) {
       if (access == access_kept::refused && !missing) {
         outcome = commit_outcome::in_place;

@@ -1,8 +1,10 @@
 // The temporary of a named output on Windows: a file beside the
-// destination, open with every sharing, so that Ctrl-C can remove it, and
-// renamed over the destination through its own handle, which keeps the
-// name as the file system spells it. A rename happens whole or not at all:
-// no failure leaves the destination without its old contents.
+// destination, marked from its making to go when its handle closes, so
+// that no way the process ends (Ctrl-C, a console closed, a logoff, a kill)
+// leaves it behind, and renamed over the destination through its own
+// handle, which keeps the name as the file system spells it. A rename
+// happens whole or not at all: no failure leaves the destination without
+// its old contents.
 
 #include <windows.h>
 
@@ -23,18 +25,6 @@ namespace {
 constexpr DWORD SHARE_ALL =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The temporary that Ctrl-C must not leave behind.
-std::wstring pending_path;
-
-void remove_pending_temporary() { DeleteFileW(pending_path.c_str()); }
-
-// Errors of another program holding the destination for a moment (a virus
-// scanner, an indexer, an editor).
-bool is_transient(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-         error == ERROR_ACCESS_DENIED;
-}
-
 bool rename_over(const file_handle& temporary, const std::wstring& path) {
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
                                     path.size() * sizeof(wchar_t));
@@ -47,33 +37,60 @@ bool rename_over(const file_handle& temporary, const std::wstring& path) {
                                     static_cast<DWORD>(buffer.size())) != 0;
 }
 
+enum class replaceable { yes, refused, held, failed };
+
+// The system's word on whether the user may replace the file looked at:
+// one the user may not delete (a folder that grants Write but not Delete)
+// is written in place; one another program holds for a moment is waited
+// for.
+replaceable may_replace(const destination& target) {
+  const file_handle deleting(CreateFileW(target.path.c_str(), DELETE, SHARE_ALL,
+                                         nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const DWORD error = GetLastError();
+  return deleting                           ? replaceable::yes
+         : error == ERROR_ACCESS_DENIED     ? replaceable::refused
+         : error == ERROR_SHARING_VIOLATION ? replaceable::held
+                                            : replaceable::failed;
+}
+
 }  // namespace
 
 file_handle create_temporary(destination& target, temporary_outcome& outcome) {
+  outcome = temporary_outcome::in_place;
+  // A stream is a part of its file: it is written in place.
+  if (target.stream) {
+    return {};
+  }
   const std::wstring directory = directory_of(target.path);
   const std::wstring_view name =
       std::wstring_view(target.path).substr(directory.size());
+  // The longest name NTFS takes; a file system that counts its names in
+  // bytes (SMB shares, \\wsl$) may take fewer, and says so.
+  std::size_t longest = 255;
+  // Ctrl-C waits until the temporary is marked to go.
+  const termination_held held;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    // The longest name NTFS takes.
     const std::wstring temporary =
-        directory + temporary_name_for(name, std::size_t{255});
-    const HANDLE made = CreateFileW(
+        directory + temporary_name_for(name, longest);
+    file_handle file(CreateFileW(
         temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, SHARE_ALL,
-        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (made != INVALID_HANDLE_VALUE) {
-      target.temporary = pending_path = temporary;
-      set_termination_cleanup(remove_pending_temporary);
-      file_handle file(made);
-      if (target.file && keep_access(target.file, file) != access_kept::yes) {
-        discard_temporary(target);
-        outcome = temporary_outcome::in_place;
-        return {};
+        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD error = GetLastError();
+    if (file) {
+      if (!mark_to_go(file, true)) {
+        file.close();
+        DeleteFileW(temporary.c_str());
+        break;
       }
+      target.temporary = temporary;
       outcome = temporary_outcome::made;
       return file;
     }
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+    if ((error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME) &&
+        longest > 32) {
+      longest -= 16;
+    } else if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
       outcome = error == ERROR_ACCESS_DENIED ? temporary_outcome::in_place
                                              : temporary_outcome::failed;
       return {};
@@ -84,40 +101,70 @@ file_handle create_temporary(destination& target, temporary_outcome& outcome) {
 }
 
 commit_outcome commit_temporary(destination& target, file_handle& temporary,
-                                termination_held&) {
-  // Another program may hold the destination for a moment; keep trying
+                                termination_held& held) {
+  commit_outcome outcome = commit_outcome::failed;
+  // Another program may hold the destination for a moment; it is tried
   // for about a second.
-  for (int attempt = 0;; ++attempt) {
-    if (target.exists && !target.file) {
-      target.file = open_to_write(target.path, target.readable);
-      if (target.file &&
-          keep_access(target.file, temporary) != access_kept::yes) {
-        discard_temporary(target);
-        return commit_outcome::in_place;
+  for (int attempt = 0; attempt <= 20 && !held.pending(); ++attempt) {
+    if (attempt > 0) {
+      Sleep(50);
+    }
+    // What the name reaches now is what is replaced, and gives its access.
+    replaceable allowed = replaceable::yes;
+    {
+      const file_handle looked = look_at(target.path);
+      if (!looked && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        break;
+      }
+      if (looked) {
+        const access_kept access = is_disk_file(looked)
+                                       ? keep_access(looked, temporary)
+                                       : access_kept::failed;
+        if (access == access_kept::refused) {
+          outcome = commit_outcome::in_place;
+        }
+        if (access != access_kept::yes) {
+          break;
+        }
+        allowed = may_replace(target);
       }
     }
-    if (target.file && !names_file(target.path, target.file)) {
+    if (allowed == replaceable::refused) {
+      outcome = commit_outcome::in_place;
+    }
+    if (allowed == replaceable::refused || allowed == replaceable::failed) {
       break;
     }
-    // No file with a handle open can be replaced.
-    target.file.close();
+    if (allowed == replaceable::held) {
+      continue;
+    }
+    if (!mark_to_go(temporary, false)) {
+      break;
+    }
+    // A Ctrl-C that came meanwhile stops a change not yet made.
+    if (held.pending()) {
+      mark_to_go(temporary, true);
+      break;
+    }
     if (rename_over(temporary, target.path)) {
       target.temporary.clear();
-      clear_termination_cleanup();
       return commit_outcome::replaced;
     }
-    if (!is_transient(GetLastError()) || attempt == 20) {
+    // Refused while another program holds the file, even one that lets it
+    // be deleted; anything else is a failure.
+    const DWORD error = GetLastError();
+    mark_to_go(temporary, true);
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION &&
+        error != ERROR_LOCK_VIOLATION) {
       break;
     }
-    Sleep(50);
   }
   discard_temporary(target);
-  return commit_outcome::failed;
+  return outcome;
 }
 
 void discard_temporary(destination& target) {
   if (!target.temporary.empty()) {
-    clear_termination_cleanup();
     DeleteFileW(target.temporary.c_str());
     target.temporary.clear();
   }

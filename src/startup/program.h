@@ -9,6 +9,10 @@ namespace upgrade_info {
 // (see windows_text.h).
 int run_program(int argc, char* argv[]);
 
+// Whether `argument` is the platform's own way to ask a program for help,
+// which names no file there: "/?" on Windows; none on Linux.
+bool asks_for_help(const char* argument);
+
 }  // namespace upgrade_info
 
 #endif  // UPGRADE_INFO_STARTUP_PROGRAM_H_

@@ -7,6 +7,8 @@
 #include "startup/exit_status.h"
 #include "startup/program.h"
 
+bool upgrade_info::asks_for_help(const char*) { return false; }
+
 int main(int argc, char* argv[]) {
   if (!upgrade_info::hold_closed_standard_streams()) {
     return upgrade_info::FAILURE_STATUS;

@@ -9,12 +9,17 @@
 // it is redirected, and a message would then come after standard output
 // printed later, where both go to one file.
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "io/stream_io.h"
 #include "io/windows_text.h"
 #include "startup/program.h"
+
+bool upgrade_info::asks_for_help(const char* argument) {
+  return std::strcmp(argument, "/?") == 0;
+}
 
 extern "C" {
 extern int _dowildcard;

@@ -70,9 +70,15 @@ std::string message(io_status status, const std::string& input_name,
 }  // namespace
 
 int run_program(int argc, char* argv[]) {
+  const std::string usage =
+      "Usage: " + std::string(argc > 0 ? argv[0] : "upgrade-info") +
+      " <input> [output]\n";
+  if (argc == 2 && asks_for_help(argv[1])) {
+    print(stdout, usage);
+    return 0;
+  }
   if (argc < 2 || argc > 3) {
-    print(stderr, "Usage: " + std::string(argc > 0 ? argv[0] : "upgrade-info") +
-                      " <input> [output]\n");
+    print(stderr, usage);
     return FAILURE_STATUS;
   }
   const char* input_name = argv[1];
