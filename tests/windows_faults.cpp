@@ -30,6 +30,9 @@
 //                          through the console's control handlers. The call
 //                          is made once they are done, or 100 ms after they
 //                          start while they wait.
+//   FAULT_STREAMS=<name>   the file whose last part is <name> answers
+//                          GetFileInformationByHandleEx FileStreamInfo with a
+//                          second stream, Zone.Identifier, as NTFS would
 //   FAULT_TEMP=<directory> the temporary directory (TMP and TEMP), which wine
 //                          takes from its registry whatever the caller sets
 
@@ -49,6 +52,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 
 namespace {
@@ -99,9 +103,8 @@ enum class made { never, then_failed };
 template <typename Result>
 Result failure_value(returns what) {
   if constexpr (std::is_pointer_v<Result>) {
-    return what == returns::zero
-               ? nullptr
-               : reinterpret_cast<Result>(static_cast<std::intptr_t>(-1));
+    return what == returns::zero ? nullptr
+                                 : reinterpret_cast<Result>(std::intptr_t{-1});
   } else {
     return what == returns::zero        ? Result{}
            : what == returns::minus_one ? static_cast<Result>(-1)
@@ -152,6 +155,8 @@ void describe(std::string& line, FILE_INFO_BY_HANDLE_CLASS type) {
       return add_word(line, "FileStandardInfo");
     case FileRenameInfo:
       return add_word(line, "FileRenameInfo");
+    case static_cast<FILE_INFO_BY_HANDLE_CLASS>(22):
+      return add_word(line, "FileRenameInfoEx");
     case FileDispositionInfo:
       return add_word(line, "FileDispositionInfo");
     case FileEndOfFileInfo:
@@ -181,6 +186,12 @@ std::string line_of(const char* function, First first, Rest... rest) {
     add_word(line, name_of_file(first));
   } else if constexpr (std::is_same_v<First, const wchar_t*>) {
     add_word(line, last_part(first, std::wcslen(first)));
+  }
+  // CreateFileW opening a file only to delete it, as a check may.
+  if constexpr (std::is_same_v<First, const wchar_t*> && sizeof...(Rest) == 6) {
+    if (std::get<0>(std::forward_as_tuple(rest...)) == DELETE) {
+      add_word(line, "DELETE");
+    }
   }
   name_stream(line, first);
   (name_stream(line, rest), ...);
@@ -246,13 +257,43 @@ struct function_name {
 template <function_name Name>
 any_function original = nullptr;
 
+// What a call's result becomes after it is made: the same, but that a file
+// named by FAULT_STREAMS reports its data and a second stream, as NTFS
+// would of a file downloaded.
+template <typename Result, typename... Arguments>
+void after_call(Result&, Arguments...) {}
+void after_call(BOOL& made, HANDLE file, FILE_INFO_BY_HANDLE_CLASS type,
+                LPVOID buffer, DWORD size) {
+  static const char* const streamed = std::getenv("FAULT_STREAMS");
+  constexpr wchar_t NAMES[][24] = {L"::$DATA", L":Zone.Identifier:$DATA"};
+  constexpr DWORD ENTRY =
+      (sizeof(FILE_STREAM_INFO) + sizeof NAMES[0] + 7) & ~DWORD{7};
+  if (type != FileStreamInfo || streamed == nullptr ||
+      name_of_file(file) != streamed || 2 * ENTRY > size) {
+    return;
+  }
+  for (DWORD entry = 0; entry < 2; ++entry) {
+    auto* info = reinterpret_cast<FILE_STREAM_INFO*>(
+        static_cast<unsigned char*>(buffer) + entry * ENTRY);
+    *info = FILE_STREAM_INFO{};
+    info->NextEntryOffset = entry == 0 ? ENTRY : 0;
+    info->StreamNameLength =
+        static_cast<DWORD>(std::wcslen(NAMES[entry]) * sizeof(wchar_t));
+    std::copy_n(NAMES[entry], std::wcslen(NAMES[entry]), info->StreamName);
+  }
+  made = TRUE;
+  SetLastError(ERROR_SUCCESS);
+}
+
 // What every hook does: the call, or its failure.
 template <function_name Name, returns What, made How, typename Function,
           typename... Arguments>
 auto call_or_fail(Arguments... arguments) {
   const auto real = reinterpret_cast<Function*>(original<Name>);
   if (!fails_now(Name.text, arguments...)) {
-    return real(arguments...);
+    auto result = real(arguments...);
+    after_call(result, arguments...);
+    return result;
   }
   const auto result = failure_value<decltype(real(arguments...))>(What);
   if (How == made::then_failed) {

@@ -3,6 +3,7 @@
 // program's start-up, and inputs beyond what 32 bits count.
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -193,8 +194,7 @@ TEST_F(windows_build, names_keep_their_spelling_and_reach_their_own_files) {
             (std::vector<std::string>{"NOTES.TXT", "in.txt", "notes.txt"}));
 }
 
-TEST_F(windows_build, ctrl_c_leaves_no_temporary_behind) {
-  // Wine gives a console program Ctrl-C for SIGINT.
+TEST_F(windows_build, no_ending_leaves_a_temporary_behind) {
   {
     std::ofstream big(dir / "big.txt", std::ios::binary);
     const std::string block = random_text(1 << 20, 12);
@@ -202,16 +202,60 @@ TEST_F(windows_build, ctrl_c_leaves_no_temporary_behind) {
       big.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
   }
-  dir.write("out.txt", "previous contents");
-  tool_process writing = start({"big.txt", "out.txt"});
-  for (int i = 0; i < 20000 && dir.listing().size() < 3; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // Wine gives a console program Ctrl-C for SIGINT, which ends it as
+  // Windows ends one (STATUS_CONTROL_C_EXIT, of which a status keeps the
+  // low byte); a process killed from outside closes its handles all the
+  // same, and the temporary goes with them.
+  constexpr int CONTROL_C_EXIT = 0x3A;
+  for (const int signal : {SIGINT, SIGKILL}) {
+    SCOPED_TRACE(signal);
+    dir.write("out.txt", "previous contents");
+    tool_process writing = start({"big.txt", "out.txt"});
+    for (int i = 0; i < 20000 && dir.listing().size() < 3; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(dir.listing().size(), 3u) << "the tool made no temporary";
+    kill(writing.pid(), signal);
+    const run_result ended = writing.wait();
+    EXPECT_EQ(signal == SIGINT ? ended.status : ended.signal,
+              signal == SIGINT ? CONTROL_C_EXIT : SIGKILL);
+    for (int i = 0; i < 200 && dir.listing().size() > 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(dir.read("out.txt"), "previous contents");
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"big.txt", "out.txt"}));
   }
-  ASSERT_EQ(dir.listing().size(), 3u) << "the tool made no temporary";
-  kill(writing.pid(), SIGINT);
-  EXPECT_NE(writing.wait().status, 0);
-  EXPECT_EQ(dir.read("out.txt"), "previous contents");
-  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"big.txt", "out.txt"}));
+}
+
+TEST_F(windows_build, help_is_asked_for_as_windows_programs_are) {
+  const run_result tool = run({"/?"});
+  EXPECT_EQ(tool.status, 0);
+  EXPECT_TRUE(tool.out.starts_with("Usage: ")) << tool.out;
+  const run_result checker = run_checker({"/?"});
+  EXPECT_EQ(checker.status, 0);
+  EXPECT_TRUE(checker.out.starts_with("Usage: upgrade-info-check"))
+      << checker.out;
+  EXPECT_TRUE(dir.listing().empty());
+}
+
+TEST_F(windows_build, names_any_file_system_takes) {
+  dir.write("in.txt", "text\n");
+  // 253 bytes of UTF-8 on a file system that counts bytes, as Linux's do
+  // under wine: the temporary's name is cut shorter than UTF-16 would need.
+  std::string long_name;
+  for (int i = 0; i < 126; ++i) {
+    long_name += "\u00e9";
+  }
+  long_name += "x";
+  expect_success(run({"in.txt", long_name}));
+  EXPECT_EQ(dir.read(long_name), wrapped("text\n"));
+  // A stream of a file is a part of it: one that is not there is not made,
+  // nor any file for it.
+  dir.write("info.txt", "previous contents");
+  expect_failure(run({"in.txt", "info.txt:meta"}),
+                 "Failed opening 'info.txt:meta' to write.\n");
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"in.txt", "info.txt", long_name}));
 }
 
 TEST_F(windows_build, devices_are_written_where_they_stand) {
@@ -225,14 +269,49 @@ TEST_F(windows_build, devices_are_written_where_they_stand) {
   }
   expect_failure(run({"in.txt", "Z:\\dev\\full"}),
                  "Failed writing 'Z:\\dev\\full'.\n");
-  // A file the caller has open as standard output is written through it.
+  // A file the caller has open as standard output is written through it,
+  // also as cmd.exe opens it, shared only to read and delete. One that is
+  // standard input so is replaced once read where renames have POSIX
+  // semantics (Windows 10 on NTFS); wine's have not, and it stays whole.
   run_options logged;
   logged.stdout_file = dir / "log.txt";
   logged.stdout_appends = true;
   dir.write("log.txt", "start\n");
   expect_success(run({"in.txt", "log.txt"}, logged));
-  EXPECT_EQ(dir.read("log.txt"), "start\n" + wrapped("text\n"));
-  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "log.txt"}));
+  const std::string tool = windows_path(suite.tool.executable);
+  const run_result appended =
+      run_windows_command({"cmd", "/c", tool + " in.txt log.txt >> log.txt"});
+  EXPECT_EQ(appended.status, 0) << appended.err;
+  EXPECT_EQ(dir.read("log.txt"),
+            "start\n" + wrapped("text\n") + wrapped("text\n"));
+  dir.write("same.txt", "same\n");
+  const run_result read_first =
+      run_windows_command({"cmd", "/c", tool + " - same.txt < same.txt"});
+  EXPECT_EQ(read_first.status == 0 ? wrapped("same\n") : "same\n",
+            dir.read("same.txt"));
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"in.txt", "log.txt", "same.txt"}));
+  // A block device is a device, whatever type of handle Windows gives it:
+  // written where it stands, with no copy of what it held.
+  if (geteuid() == 0) {
+    dir.write("disk", "");
+    std::filesystem::resize_file(dir / "disk", 1 << 20);
+    const std::string attach =
+        "losetup --find --show " + (dir / "disk").string();
+    std::FILE* attached = popen(attach.c_str(), "r");
+    char device[64] = "";
+    const bool got = std::fgets(device, sizeof device, attached) != nullptr;
+    pclose(attached);
+    if (got) {
+      std::string loop(device);
+      loop.erase(loop.find_last_not_of("\n") + 1);
+      std::filesystem::create_symlink(loop, dir / "blk");
+      expect_success(run({"in.txt", "blk"}));
+      (void)std::system(("losetup --detach " + loop).c_str());
+      EXPECT_EQ(dir.read("disk").substr(0, wrapped("text\n").size()),
+                wrapped("text\n"));
+    }
+  }
 }
 
 TEST_F(windows_build, replacing_keeps_attributes_and_access) {
@@ -255,6 +334,55 @@ TEST_F(windows_build, replacing_keeps_attributes_and_access) {
   EXPECT_EQ(dir.read("private.txt"), wrapped("text\n"));
   EXPECT_EQ(std::filesystem::status(dir / "private.txt").permissions(),
             std::filesystem::perms{0600});
+}
+
+TEST_F(windows_build, what_no_replacement_could_keep_is_written_in_place) {
+  if (suite.tool_with_faults.executable.empty()) {
+    GTEST_SKIP() << "needs --tool-faults";
+  }
+  // As the system answers (injected here, as wine cannot give them): a
+  // folder that lets the user write the file but not delete it, a file
+  // that carries a stream a new one would lack. The file stays the one it
+  // was, with its new contents.
+  win32_fault no_deleting;
+  no_deleting.what = win32_fault::kind::failures;
+  no_deleting.error = 5;  // ERROR_ACCESS_DENIED
+  no_deleting.name = "CreateFileW out.txt DELETE";
+  const std::pair<win32_fault, std::string> cases[] = {
+      {no_deleting, "FAULT_STREAMS="},
+      {win32_fault{}, "FAULT_STREAMS=out.txt"}};
+  dir.write("in.txt", "text\n");
+  for (const auto& [fault, environment] : cases) {
+    SCOPED_TRACE(environment);
+    dir.write("out.txt", "previous contents");
+    const auto inode = [&] {
+      struct stat status {};
+      stat((dir / "out.txt").c_str(), &status);
+      return status.st_ino;
+    };
+    const ino_t before = inode();
+    run_options options;
+    options.environment = {environment};
+    expect_success(run_injected(suite.tool_with_faults, {"in.txt", "out.txt"},
+                                fault, options)
+                       .result);
+    EXPECT_EQ(dir.read("out.txt"), wrapped("text\n"));
+    EXPECT_EQ(inode(), before);
+  }
+  // A temporary directory whose path is longer than MAX_PATH holds a spill
+  // file all the same.
+  std::string temporary = "t";
+  while ((dir / temporary).string().size() < 300) {
+    temporary += "/" + std::string(60, 't');
+  }
+  std::filesystem::create_directories(dir / temporary);
+  run_options piped;
+  piped.stdin_bytes = "notes\n";
+  piped.environment = {"FAULT_TEMP=" + windows_path(dir / temporary)};
+  const run_result spilled =
+      run_injected(suite.tool_with_faults, {"-", "-"}, {}, piped).result;
+  EXPECT_EQ(spilled.status, 0);
+  EXPECT_EQ(spilled.out, as_on_standard_stream(wrapped("notes\n")));
 }
 
 TEST_F(windows_build, executables_may_use_addresses_above_two_gibibytes) {
@@ -325,6 +453,44 @@ TEST_F(held_destination, is_replaced_once_let_go) {
   EXPECT_EQ(holder.wait().status, 0);
   EXPECT_EQ(dir.read("out.txt"), wrapped("text\n"));
   EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "out.txt"}));
+}
+
+TEST_F(held_destination, link_to_it_stays_a_link) {
+  dir.write("in.txt", "text\n");
+  std::filesystem::create_directory(dir / "real");
+  dir.write("real/target.txt", "previous contents");
+  std::filesystem::create_symlink("real/target.txt", dir / "lnk");
+  tool_process holder = hold("real/target.txt", 600);
+  expect_success(run({"in.txt", "lnk"}));
+  EXPECT_EQ(holder.wait().status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "lnk"));
+  EXPECT_EQ(dir.read("real/target.txt"), wrapped("text\n"));
+}
+
+TEST_F(held_destination, is_no_obstacle_to_another_run) {
+  // A run on an output commits while another one is writing it: each
+  // succeeds, and the last commit wins.
+  {
+    std::ofstream big(dir / "big.txt", std::ios::binary);
+    const std::string block = random_text(1 << 20, 26);
+    for (int i = 0; i < 256; ++i) {
+      big.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+  }
+  dir.write("small.txt", "small\n");
+  dir.write("out.txt", "previous contents");
+  tool_process slow = start({"big.txt", "out.txt"});
+  for (int i = 0; i < 20000 && dir.listing().size() < 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  expect_success(run({"small.txt", "out.txt"}));
+  EXPECT_EQ(dir.read("out.txt"), wrapped("small\n"));
+  expect_success(slow.wait());
+  EXPECT_GT(std::filesystem::file_size(dir / "out.txt"),
+            std::uintmax_t{256} << 20);
+  EXPECT_EQ(run_checker({"-q", "out.txt"}).status, 0);
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"big.txt", "out.txt", "small.txt"}));
 }
 
 TEST_F(held_destination, stays_as_it_was_when_held_too_long) {
@@ -554,8 +720,11 @@ class fault_sweep : public windows_build,
                call == "ReadFile " + std::string(c.destination);
       };
       const std::vector<std::string>& calls = swept.run.calls;
+      const auto first_commit =
+          std::find_if(calls.begin(), calls.end(), commits);
       if (ctrl_c && fault.call <= calls.size() &&
-          (std::any_of(calls.begin() + fault.call, calls.end(), commits) ||
+          ((first_commit != calls.end() &&
+            first_commit - calls.begin() >= static_cast<long>(fault.call)) ||
            std::any_of(calls.begin() + fault.call - 1, calls.end(), saves))) {
         broken.push_back("status 0: Ctrl-C before the commit went unheeded");
       }

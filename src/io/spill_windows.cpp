@@ -1,8 +1,7 @@
 #include <windows.h>
 
-#include <string_view>
+#include <initializer_list>
 #include <utility>
-#include <vector>
 
 #include "io/spill.h"
 #include "io/temporary_name.h"
@@ -21,19 +20,24 @@ constexpr DWORD SHARE_ALL =
 // flags in one call, so that nothing that ends the process meanwhile can
 // leave it without them.
 file_handle new_temporary_file(DWORD flags, std::wstring& path) {
-  std::vector<wchar_t> directory(MAX_PATH + 1);
-  DWORD length =
-      GetTempPathW(static_cast<DWORD>(directory.size()), directory.data());
-  if (length > directory.size()) {
-    directory.resize(length);
-    length = GetTempPathW(length, directory.data());
+  // Where GetTempPathW looks, which it cuts at MAX_PATH.
+  std::wstring directory;
+  for (const wchar_t* variable : {L"TMP", L"TEMP", L"USERPROFILE"}) {
+    directory.resize(GetEnvironmentVariableW(variable, nullptr, 0));
+    directory.resize(GetEnvironmentVariableW(
+        variable, directory.data(), static_cast<DWORD>(directory.size())));
+    if (!directory.empty()) {
+      break;
+    }
   }
-  if (length == 0 || length > directory.size()) {
+  if (directory.empty()) {
     errno_from_last_error();
     return {};
   }
-  const std::string folder =
-      wtf8_from(std::wstring_view(directory.data(), length));
+  if (directory.back() != L'\\' && directory.back() != L'/') {
+    directory += L'\\';
+  }
+  const std::string folder = wtf8_from(directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
     path = native_path(
         (folder + temporary_name_for<char>("upgrade-info-saved", 64)).c_str());

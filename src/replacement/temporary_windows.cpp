@@ -25,16 +25,33 @@ namespace {
 constexpr DWORD SHARE_ALL =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// With POSIX semantics where the system has them (Windows 10 on NTFS), so
+// that a file another program holds open, as cmd.exe holds a redirected
+// one, is replaced all the same where it lets it be deleted.
 bool rename_over(const file_handle& temporary, const std::wstring& path) {
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
                                     path.size() * sizeof(wchar_t));
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  info->ReplaceIfExists = TRUE;
+  info->Flags =
+      FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
   info->RootDirectory = nullptr;
   info->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
   std::copy(path.begin(), path.end(), info->FileName);
+  const auto size = static_cast<DWORD>(buffer.size());
+  // FileRenameInfoEx, which the headers declare only for later targets.
+  constexpr auto RENAME_INFO_EX = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+  if (SetFileInformationByHandle(temporary.get(), RENAME_INFO_EX, info,
+                                 size) != 0) {
+    return true;
+  }
+  if (GetLastError() != ERROR_INVALID_PARAMETER &&
+      GetLastError() != ERROR_NOT_SUPPORTED) {
+    return false;
+  }
+  info->Flags = 0;
+  info->ReplaceIfExists = TRUE;
   return SetFileInformationByHandle(temporary.get(), FileRenameInfo, info,
-                                    static_cast<DWORD>(buffer.size())) != 0;
+                                    size) != 0;
 }
 
 enum class replaceable { yes, refused, held, failed };
@@ -66,7 +83,8 @@ file_handle create_temporary(destination& target, temporary_outcome& outcome) {
   const std::wstring_view name =
       std::wstring_view(target.path).substr(directory.size());
   // The longest name NTFS takes; a file system that counts its names in
-  // bytes (SMB shares, \\wsl$) may take fewer, and says so.
+  // bytes (SMB shares, \\wsl$) may take fewer, and says so, as wine says
+  // of a Linux one that the name is not found.
   std::size_t longest = 255;
   // Ctrl-C waits until the temporary is marked to go.
   const termination_held held;
@@ -87,7 +105,8 @@ file_handle create_temporary(destination& target, temporary_outcome& outcome) {
       outcome = temporary_outcome::made;
       return file;
     }
-    if ((error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME) &&
+    if ((error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME ||
+         error == ERROR_FILE_NOT_FOUND) &&
         longest > 32) {
       longest -= 16;
     } else if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
