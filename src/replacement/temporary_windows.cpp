@@ -40,8 +40,8 @@ bool rename_over(const file_handle& temporary, const std::wstring& path) {
   const auto size = static_cast<DWORD>(buffer.size());
   // FileRenameInfoEx, which the headers declare only for later targets.
   constexpr auto RENAME_INFO_EX = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-  if (SetFileInformationByHandle(temporary.get(), RENAME_INFO_EX, info,
-                                 size) != 0) {
+  if (SetFileInformationByHandle(temporary.get(), RENAME_INFO_EX, info, size) !=
+      0) {
     return true;
   }
   if (GetLastError() != ERROR_INVALID_PARAMETER &&
