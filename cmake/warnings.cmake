@@ -7,11 +7,11 @@ option(UPGRADE_INFO_WERROR "Make the project's warnings errors" OFF)
 function(upgrade_info_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
     -Wold-style-cast -Wundef -Wcast-qual -Wformat=2 -Wnon-virtual-dtor)
-  # Clang's -Wconversion also warns of what g++'s leaves to -Wsign-conversion,
-  # which the conversions preset adds.
+  # Clang's conversion warnings are the conversions preset's, with its own
+  # flags.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    target_compile_options(${target} PRIVATE -Wconversion -Wlogical-op
-      -Wduplicated-cond -Wuseless-cast)
+    target_compile_options(${target} PRIVATE -Wconversion -Wsign-conversion
+      -Wlogical-op -Wduplicated-cond -Wuseless-cast)
   endif()
   if(UPGRADE_INFO_WERROR)
     target_compile_options(${target} PRIVATE -Werror)

@@ -227,6 +227,12 @@ TEST_F(upgrade_info_tool, messages_name_what_went_wrong) {
   EXPECT_EQ(extracted.status, 0);
   EXPECT_EQ(extracted.out, "notes\n");
   EXPECT_EQ(extracted.err, "");
+  // An input read only once, for standard output, is kept until its
+  // checksum is known; with no room to keep it, it is too large.
+  run_options no_room;
+  no_room.stdin_bytes = random_text(64 << 10, 8);
+  no_room.file_size_limit = 4096;
+  expect_failure(run({"-", "-"}, no_room), "Input file is too large.\n");
   EXPECT_TRUE(dir.listing().empty());
 }
 
