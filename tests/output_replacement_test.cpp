@@ -502,6 +502,16 @@ TEST_F(output_replacement,
       EXPECT_EQ(dir.read("old.txt"), "previous contents");
     }
   }
+  // One the run was started ignoring (nohup) stays ignored, and stops no
+  // commit.
+  run_options hung_up;
+  hung_up.directory = dir.path();
+  hung_up.fault_injection = suite.fault_injection;
+  hung_up.faults = {"FAULT_PATH=" + dir.path().string(),
+                    "FAULT_BEFORE_LINK=kill -HUP $PPID"};
+  const program ignoring{{"nohup"}, suite.tool.executable};
+  expect_success(tool_process(ignoring, {"in.txt", "old.txt"}, hung_up).wait());
+  EXPECT_EQ(dir.read("old.txt"), wrapped("new text\n"));
 }
 
 TEST_F(output_replacement, long_name_in_any_script_gets_its_temporary) {

@@ -39,10 +39,19 @@ extern "C" void clean_up_then_end(int signal) {
   std::raise(signal);
 }
 
+#ifndef _WIN32
+// Those a handler took, not those the process was started ignoring.
+sigset_t handled_signals;
+#endif
+
 void handle(int signal) {
   if (std::signal(signal, clean_up_then_end) == SIG_IGN) {
     std::signal(signal, SIG_IGN);
+    return;
   }
+#ifndef _WIN32
+  sigaddset(&handled_signals, signal);
+#endif
 }
 
 #ifdef _WIN32
@@ -123,20 +132,9 @@ bool termination_held::pending() const { return ctrl_c_came; }
 
 bool termination_held::pending() const {
   sigset_t waiting;
-  if (sigpending(&waiting) != 0) {
-    return false;
-  }
-  for (const int signal : TERMINATING_SIGNALS) {
-    if (sigismember(&waiting, signal) == 1) {
-      return true;
-    }
-  }
-  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
-    if (sigismember(&waiting, signal) == 1) {
-      return true;
-    }
-  }
-  return false;
+  return sigpending(&waiting) == 0 &&
+         sigandset(&waiting, &waiting, &handled_signals) == 0 &&
+         sigisemptyset(&waiting) == 0;
 }
 
 #endif
