@@ -36,6 +36,19 @@ file_handle open_directory(int at, const char* name, int flags = 0) {
       openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC | flags));
 }
 
+// Starts the walk of the absolute path whose components are `components`
+// at the root: at the directory of its first component, opened by its full
+// name, where there are more, since an emulator's view of the root (qemu's
+// -L) may hold other directories than the root itself.
+file_handle open_at_root(std::deque<std::string>& components) {
+  if (components.size() < 2) {
+    return open_directory(AT_FDCWD, "/");
+  }
+  const std::string first = "/" + components.front();
+  components.pop_front();
+  return open_directory(AT_FDCWD, first.c_str());
+}
+
 bool on_proc(int descriptor) {
   struct statfs file_system {};
   return fstatfs(descriptor, &file_system) == 0 &&
@@ -65,14 +78,14 @@ bool callers_descriptor(int descriptor) {
 
 std::optional<walked_path> walk_path(const std::string& path) {
   walked_path walked;
-  walked.directory =
-      open_directory(AT_FDCWD, path.starts_with('/') ? "/" : ".");
   std::deque<std::string> components;
   push_components(components, path);
   // A name that ends in a directory names no file.
   if (components.empty() || path.ends_with('/')) {
     return std::nullopt;
   }
+  walked.directory = path.starts_with('/') ? open_at_root(components)
+                                           : open_directory(AT_FDCWD, ".");
   for (int links = 0; walked.directory && !components.empty();) {
     const std::string name = components.front();
     components.pop_front();
@@ -115,12 +128,12 @@ std::optional<walked_path> walk_path(const std::string& path) {
           planted(holder, entry) || text.empty()) {
         return std::nullopt;
       }
-      if (text.starts_with('/')) {
-        walked.directory = open_directory(AT_FDCWD, "/");
-      }
       // A link at the end whose text ends in a slash reaches a directory.
       push_components(components,
                       last && text.ends_with('/') ? text + "." : text);
+      if (text.starts_with('/')) {
+        walked.directory = open_at_root(components);
+      }
     } else if (last) {
       walked.name = name;
       walked.entry = entry;

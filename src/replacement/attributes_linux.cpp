@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "replacement/attributes.h"
+#include "replacement/destination_linux.h"
 
 namespace upgrade_info {
 
@@ -69,9 +70,9 @@ bool copy_extended_attributes(int from, int to) {
 }
 
 access_kept outcome(bool given) {
-  return given                               ? access_kept::yes
-         : errno == EPERM || errno == EACCES ? access_kept::refused
-                                             : access_kept::failed;
+  return given                        ? access_kept::yes
+         : refuses_replacement(errno) ? access_kept::refused
+                                      : access_kept::failed;
 }
 
 }  // namespace

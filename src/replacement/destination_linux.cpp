@@ -141,6 +141,11 @@ bool same_inode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+bool refuses_replacement(int error) {
+  return error == EACCES || error == EPERM || error == EROFS ||
+         error == EXDEV || error == EBUSY;
+}
+
 void destination_deleter::operator()(destination* target) const {
   delete target;
 }

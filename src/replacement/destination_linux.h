@@ -29,6 +29,14 @@ file_handle open_regular(const destination& target, const struct stat& status);
 
 bool same_inode(const struct stat& a, const struct stat& b);
 
+// Whether `error` is the system's refusal of a replacement where it lets
+// the user write the file, the one reason to write it in place: no new
+// file in its directory, or no change of names there (another file system
+// or a mount point, as for a bind-mounted file; a read-only mount; a
+// sticky directory's rules), or access that cannot be given (another
+// user's file). Any other error is a failure.
+bool refuses_replacement(int error);
+
 }  // namespace upgrade_info
 
 #endif  // UPGRADE_INFO_REPLACEMENT_DESTINATION_LINUX_H_

@@ -3,15 +3,17 @@
 
 // The output of one run, committed whole or not at all.
 //
-// A named output is opened as opening it to write would, but nothing
-// about it changes until the new contents are complete (destination.h).
-// An existing regular file, or a missing one, gets them in a temporary
-// file beside it, which replaces it on commit (temporary.h), keeping who
-// may reach it (attributes.h). One that no temporary can replace is
-// written in place, its old contents saved until the new ones are there
-// (in_place.h). Standard output ("-"), devices, FIFOs, the kernel's files
-// and files the caller has open to write are written where they stand, in
-// order.
+// The one decision of how an output is written comes from what its name
+// reaches, opened but not changed until the new contents are complete
+// (destination.h): an existing regular file, or a missing one, gets them
+// in a temporary file beside it, which replaces it on commit
+// (temporary.h), with the access of the file it replaces (attributes.h).
+// Only where the system refuses that (a directory that takes no new file,
+// a rename refused, access that cannot be given) is it written in place,
+// its old contents saved until the new ones are there (in_place.h); any
+// other error is a failure. Standard output ("-"), devices, FIFOs, the
+// kernel's files and the caller's descriptors a name spells are written
+// where they stand, in order.
 
 #include <cstdio>
 #include <optional>
@@ -26,9 +28,8 @@ namespace upgrade_info {
 class output_file {
  public:
   // Opens the output that `name` stands for as opening it to write would,
-  // but changes nothing; status() tells how it went. The program opens
-  // nothing of its own before, so that a name such as /proc/self/fd/3
-  // reaches what the caller meant, or nothing.
+  // but changes nothing; status() tells how it went. A name such as
+  // /proc/self/fd/3 reaches the caller's descriptor, or nothing.
   explicit output_file(const char* name);
   ~output_file();  // discards the output unless it was committed
   output_file(const output_file&) = delete;
@@ -49,10 +50,10 @@ class output_file {
   std::FILE* stream() const { return stream_; }
   file_handle& file() { return file_; }
 
-  // Puts the output in its place: ok, output_refused when the system
-  // refused only now to make it at the end of a link, or write_failed;
-  // after a failure the destination is as it was, but where kept_copy()
-  // says where its old contents are.
+  // Puts the output in its place: ok, or write_failed; after a failure the
+  // destination is as it was, but where kept_copy() says where its old
+  // contents are (which, rarely, it also says after a success whose saved
+  // copy could not be removed).
   io_status commit();
   const std::optional<std::string>& kept_copy() const { return kept_copy_; }
 

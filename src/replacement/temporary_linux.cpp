@@ -59,13 +59,6 @@ bool name_freshly(destination& target, Naming naming) {
   return false;
 }
 
-// The errors by which the system refuses a change of names here, where it
-// lets the user write the file: another file system or a mount point (a
-// bind-mounted file), or a sticky directory's rules.
-bool refuses_renaming(int error) {
-  return error == EXDEV || error == EBUSY || error == EPERM || error == EACCES;
-}
-
 enum class renamed { yes, raced, refused, failed };
 
 // Puts the temporary at the destination's name, which must reach the file
@@ -91,7 +84,7 @@ renamed rename_over(destination& target, const file_handle& file,
         renameat(at, temporary, at, name) == 0) {
       return renamed::yes;
     }
-    return refuses_renaming(errno) ? renamed::refused : renamed::failed;
+    return refuses_replacement(errno) ? renamed::refused : renamed::failed;
   }
   struct stat swapped {};
   if (!checked ||
@@ -139,9 +132,8 @@ file_handle create_temporary(destination& target, temporary_outcome& outcome) {
     });
   }
   if (!file) {
-    outcome = errno == EACCES || errno == EPERM || errno == EROFS
-                  ? temporary_outcome::in_place
-                  : temporary_outcome::failed;
+    outcome = refuses_replacement(errno) ? temporary_outcome::in_place
+                                         : temporary_outcome::failed;
     return {};
   }
   outcome = temporary_outcome::made;
