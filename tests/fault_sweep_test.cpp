@@ -10,6 +10,7 @@
 // the run.
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,8 +39,14 @@ tree snapshot(const fs::path& root) {
     struct stat status {};
     lstat(entry.path().c_str(), &status);
     std::ostringstream described;
+    char acl[64] = {};
+    const ssize_t acl_size = lgetxattr(
+        entry.path().c_str(), "system.posix_acl_access", acl, sizeof acl);
     described << std::oct << status.st_mode << ' ' << std::dec << status.st_uid
-              << ':' << status.st_gid << ' ';
+              << ':' << status.st_gid << ' '
+              << std::string(
+                     acl, acl_size > 0 ? static_cast<std::size_t>(acl_size) : 0)
+              << ' ';
     if (S_ISREG(status.st_mode)) {
       std::ifstream file(entry.path(), std::ios::binary);
       described << file.rdbuf();
@@ -115,11 +122,14 @@ class system_call_sweep : public upgrade_info_tool,
 
   void TearDown() override { clear_flags(); }
 
-  // Takes back the file flags a case set, so that its files can go.
+  // Takes back the file flags and mounts a case set, so that its files can
+  // go.
   void clear_flags() const {
     if (fs::exists(dir / "work")) {
-      (void)std::system(
-          ("chattr -R -a " + (dir / "work").string() + " 2>/dev/null").c_str());
+      const std::string work = (dir / "work").string();
+      (void)std::system(("chattr -R -a " + work + " 2>/dev/null; umount " +
+                         work + "/bound.txt 2>/dev/null")
+                            .c_str());
     }
   }
 
@@ -212,10 +222,11 @@ class system_call_sweep : public upgrade_info_tool,
         std::string& entry = expected[c.changed];
         if (entry.empty()) {
           entry = "100644 " + std::to_string(c.as_nobody ? NOBODY : 0) + ":" +
-                  std::to_string(c.as_nobody ? NOBODY : 0) + " ";
+                  std::to_string(c.as_nobody ? NOBODY : 0) + "  ";
         }
-        entry = entry.substr(0, entry.find(' ', entry.find(' ') + 1) + 1) +
-                c.expected;
+        entry =
+            entry.substr(0, c.old.empty() ? entry.size() : entry.rfind(c.old)) +
+            c.expected;
       }
       if (after != expected) {
         wrong << "status 0, but the files are not exactly the new ones; ";
@@ -312,6 +323,15 @@ const scenario SCENARIOS[] = {
        write(work / "in.txt", TEXT);
        write(work / "out.txt", "previous contents");
        fs::permissions(work / "out.txt", fs::perms{0640});
+       // An access ACL: user::rw-, user:nobody:rw-, group::r--, mask::rw-,
+       // other::---.
+       const unsigned char acl[] = {
+           2,    0,    0,    0,    1,    0,    6,    0,    0xff, 0xff, 0xff,
+           0xff, 2,    0,    6,    0,    0xfe, 0xff, 0,    0,    4,    0,
+           4,    0,    0xff, 0xff, 0xff, 0xff, 0x10, 0,    6,    0,    0xff,
+           0xff, 0xff, 0xff, 0x20, 0,    0,    0,    0xff, 0xff, 0xff, 0xff};
+       setxattr((work / "out.txt").c_str(), "system.posix_acl_access", acl,
+                sizeof acl, 0);
        fs::create_hard_link(work / "out.txt", work / "partner.txt");
        return replacing("out.txt", "out.txt", "previous contents");
      }},
@@ -392,7 +412,7 @@ const scenario SCENARIOS[] = {
        write(work / "in.txt", TEXT);
        fs::create_directory(work / "locked");
        write(work / "locked/out.txt", LONG_OLD);
-       give(work / "locked/out.txt", NOBODY, 0644);
+       give(work / "locked/out.txt", NOBODY, 04755);
        give(work / "locked", 0, 0555);
        sweep_case c = replacing("locked/out.txt", "locked/out.txt", LONG_OLD);
        c.as_nobody = true;
@@ -439,6 +459,19 @@ const scenario SCENARIOS[] = {
        EXPECT_EQ(std::system(("chattr +a " + (work / "kept").string()).c_str()),
                  0);
        return replacing("kept/out.txt", "kept/out.txt", LONG_OLD);
+     }},
+    {"bind_mounted_file", true,
+     [](const fs::path& work) {
+       write(work / "in.txt", TEXT);
+       // The mounted file lives beside the work directory, so that only its
+       // place in it shows there.
+       write(work.parent_path() / "source.txt", LONG_OLD);
+       write(work / "bound.txt", "");
+       const std::string mount = "mount --bind " +
+                                 (work.parent_path() / "source.txt").string() +
+                                 " " + (work / "bound.txt").string();
+       EXPECT_EQ(std::system(mount.c_str()), 0);
+       return replacing("bound.txt", "bound.txt", LONG_OLD);
      }},
     {"checker_extracting", false,
      [](const fs::path& work) {

@@ -12,6 +12,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -314,6 +315,8 @@ TEST_F(output_replacement, commit_replaces_what_the_name_reaches_then) {
     std::string result;  // what out.txt holds after, or its link's target
     mode_t mode;
     uid_t owner;
+    // Names of another program's that it leaves, which the run leaves alone.
+    std::vector<std::string> left = {};
   } cases[] = {
       {"WRITE", "chmod 600 out.txt", false, "", wrapped("new text\n"), 0600, 0},
       {"WRITE",
@@ -327,6 +330,17 @@ TEST_F(output_replacement, commit_replaces_what_the_name_reaches_then) {
        wrapped("new text\n"), 0644, 0},
       {"RENAME", "echo other > b && mv b \"$FAULT_TO\"", true, failed,
        "other\n", 0644, 0},
+      // In a directory others may write, another user's file is put at the
+      // temporary's name: it is never committed, and never removed.
+      {"RENAME",
+       "mv \"$FAULT_FROM\" stolen && echo theirs > \"$FAULT_FROM\" && "
+       "mv \"$FAULT_FROM\" theirs",
+       false,
+       failed,
+       "previous contents",
+       0644,
+       0,
+       {"stolen", "theirs"}},
   };
   for (const auto& c : cases) {
     if (c.owner != 0 && geteuid() != 0) {
@@ -363,8 +377,13 @@ TEST_F(output_replacement, commit_replaces_what_the_name_reaches_then) {
       EXPECT_EQ(status_of(dir / "out.txt").st_uid, c.owner);
     }
     EXPECT_EQ(dir.read("secret.txt"), "the runner's own");
-    EXPECT_EQ(dir.listing(),
-              (std::vector<std::string>{"in.txt", "out.txt", "secret.txt"}));
+    std::vector<std::string> listing = {"in.txt", "out.txt", "secret.txt"};
+    listing.insert(listing.end(), c.left.begin(), c.left.end());
+    std::sort(listing.begin(), listing.end());
+    EXPECT_EQ(dir.listing(), listing);
+    for (const std::string& name : c.left) {
+      fs::remove(dir / name);
+    }
   }
 }
 
@@ -888,7 +907,8 @@ TEST_F(output_replacement, devices_fifos_and_open_descriptors_are_written) {
   // as an output or as an input.
   expect_failure(run({"in.txt", "/proc/self/fd/3"}),
                  "Failed opening '/proc/self/fd/3' to write.\n");
-  for (const std::string input : {"/dev/fd/3", "/dev/fd/4"}) {
+  for (const std::string input :
+       {"/dev/fd/3", "/dev/fd/4", "/dev/fd/3/in.txt"}) {
     expect_failure(run({input, "in.txt"}),
                    "Failed opening '" + input + "' to read.\n");
   }

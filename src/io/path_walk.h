@@ -23,7 +23,8 @@ struct walked_path {
   // What the name is, its links followed; nothing where it is missing.
   std::optional<struct stat> entry;
   // The descriptor that a link of the kernel's at the end names, as
-  // /proc/self/fd/1 does (reached by /dev/stdout); -1 for none.
+  // /proc/self/fd/1 does (reached by /dev/stdout), or on the way names
+  // where it is not the caller's, which ends the walk there; -1 for none.
   int descriptor = -1;
 };
 

@@ -111,16 +111,22 @@ std::optional<walked_path> walk_path(const std::string& path) {
     }
     if (S_ISLNK(entry.st_mode) && on_proc(at)) {
       // The kernel's own links (/proc/self, /proc/self/fd/1) name what
-      // only the kernel knows: followed by it, or at the end a descriptor.
+      // only the kernel knows, and are followed by it: one named by a
+      // number is a descriptor, which on the way to a file must be the
+      // caller's, and at the end is what the name reaches.
       const char* end = name.data() + name.size();
+      const bool numbered =
+          std::from_chars(name.data(), end, walked.descriptor).ptr == end;
       if (last) {
         walked.name = name;
         walked.entry = entry;
-        if (std::from_chars(name.data(), end, walked.descriptor).ptr != end) {
-          return std::nullopt;
-        }
+        return numbered ? std::optional(std::move(walked)) : std::nullopt;
+      }
+      if (numbered && !callers_descriptor(walked.descriptor)) {
+        walked.name = name;
         return walked;
       }
+      walked.descriptor = -1;
       walked.directory = open_directory(at, name.c_str());
     } else if (S_ISLNK(entry.st_mode)) {
       const std::string text = link_text(at, name);

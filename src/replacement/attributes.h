@@ -30,9 +30,13 @@ access_kept keep_access(const file_handle& from, file_handle& to);
 class cleared_by_writing {
  public:
   explicit cleared_by_writing(const file_handle& file);
-  void give_back(const file_handle& file) const;
+  // Whether it could be noted.
+  explicit operator bool() const { return noted_; }
+  // False where giving it back failed, but for the system's refusal.
+  bool give_back(const file_handle& file) const;
 
  private:
+  bool noted_ = true;
   unsigned mode_ = 0;
   std::vector<char> capability_;
 };

@@ -24,45 +24,71 @@ namespace {
 
 constexpr const char* CAPABILITY = "security.capability";
 
-std::vector<std::string> attribute_names(int file) {
-  const ssize_t size = flistxattr(file, nullptr, 0);
-  std::vector<char> list(size > 0 ? static_cast<std::size_t>(size) : 0);
-  const ssize_t listed =
-      list.empty() ? 0 : flistxattr(file, list.data(), list.size());
+// What a call of the extended attributes' family gives, asked for its size
+// and then for its bytes, and asked again where they grew in between;
+// nothing where the call fails (ENODATA for an attribute the file lacks).
+template <typename Call>
+std::optional<std::vector<char>> read_whole(Call call) {
+  for (;;) {
+    const ssize_t size = call(nullptr, 0);
+    if (size < 0) {
+      return std::nullopt;
+    }
+    std::vector<char> bytes(static_cast<std::size_t>(size));
+    const ssize_t got = call(bytes.data(), bytes.size());
+    if (got >= 0) {
+      bytes.resize(static_cast<std::size_t>(got));
+      return bytes;
+    }
+    if (errno != ERANGE) {
+      return std::nullopt;
+    }
+  }
+}
+
+std::optional<std::vector<char>> attribute(int file, const char* name) {
+  return read_whole([&](char* bytes, std::size_t size) {
+    return fgetxattr(file, name, bytes, size);
+  });
+}
+
+std::optional<std::vector<std::string>> attribute_names(int file) {
+  const std::optional<std::vector<char>> list =
+      read_whole([&](char* bytes, std::size_t size) {
+        return flistxattr(file, bytes, size);
+      });
+  if (!list) {
+    return std::nullopt;
+  }
   std::vector<std::string> names;
-  for (std::size_t at = 0;
-       listed > 0 && at < static_cast<std::size_t>(listed);) {
-    names.emplace_back(list.data() + at);
+  for (std::size_t at = 0; at < list->size();) {
+    names.emplace_back(list->data() + at);
     at += names.back().size() + 1;
   }
   return names;
 }
 
-// The value of the attribute `name`; nothing where there is none.
-std::optional<std::vector<char>> attribute(int file, const char* name) {
-  const ssize_t size = fgetxattr(file, name, nullptr, 0);
-  std::vector<char> value(size > 0 ? static_cast<std::size_t>(size) : 0);
-  if (size < 0 || fgetxattr(file, name, value.data(), value.size()) != size) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 // The new file's own attributes (an access ACL from the directory's
-// default one, for one) go where the existing file has none.
+// default one, for one) go where the existing file has none; one that
+// goes from the existing file meanwhile is no more to give.
 bool copy_extended_attributes(int from, int to) {
-  const std::vector<std::string> kept = attribute_names(from);
-  for (const std::string& name : attribute_names(to)) {
-    if (std::find(kept.begin(), kept.end(), name) == kept.end() &&
+  const std::optional<std::vector<std::string>> kept = attribute_names(from);
+  const std::optional<std::vector<std::string>> own = attribute_names(to);
+  if (!kept || !own) {
+    return false;
+  }
+  for (const std::string& name : *own) {
+    if (std::find(kept->begin(), kept->end(), name) == kept->end() &&
         fremovexattr(to, name.c_str()) != 0) {
       return false;
     }
   }
-  for (const std::string& name : kept) {
+  for (const std::string& name : *kept) {
     const std::optional<std::vector<char>> value =
         attribute(from, name.c_str());
-    if (!value ||
-        fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0) {
+    if (value
+            ? fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0
+            : errno != ENODATA) {
       return false;
     }
   }
@@ -87,18 +113,20 @@ access_kept keep_access(const file_handle& from, file_handle& to) {
 
 cleared_by_writing::cleared_by_writing(const file_handle& file) {
   struct stat status {};
-  mode_ = fstat(file.get(), &status) == 0 ? status.st_mode & 07777 : 0;
-  capability_ = attribute(file.get(), CAPABILITY).value_or(std::vector<char>());
+  const std::optional<std::vector<char>> capability =
+      attribute(file.get(), CAPABILITY);
+  noted_ = fstat(file.get(), &status) == 0 && (capability || errno == ENODATA);
+  mode_ = status.st_mode & 07777;
+  capability_ = capability.value_or(std::vector<char>());
 }
 
-void cleared_by_writing::give_back(const file_handle& file) const {
-  if ((mode_ & (S_ISUID | S_ISGID)) != 0) {
-    fchmod(file.get(), mode_);
-  }
-  if (!capability_.empty()) {
-    fsetxattr(file.get(), CAPABILITY, capability_.data(), capability_.size(),
-              0);
-  }
+bool cleared_by_writing::give_back(const file_handle& file) const {
+  const bool given =
+      ((mode_ & (S_ISUID | S_ISGID)) == 0 || fchmod(file.get(), mode_) == 0) &&
+      (capability_.empty() ||
+       fsetxattr(file.get(), CAPABILITY, capability_.data(), capability_.size(),
+                 0) == 0);
+  return given || refuses_replacement(errno);
 }
 
 // A file made in a directory with a default ACL takes that ACL as its
@@ -112,10 +140,13 @@ access_kept give_new_file_access(const file_handle& directory,
                      OTHER = 0x20;
   const file_handle readable(
       openat(directory.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  std::vector<char> acl =
+  std::optional<std::vector<char>> defaults =
       readable ? attribute(readable.get(), "system.posix_acl_default")
-                     .value_or(std::vector<char>())
-               : std::vector<char>();
+               : std::nullopt;
+  if (readable && !defaults && errno != ENODATA) {
+    return access_kept::failed;
+  }
+  std::vector<char> acl = defaults.value_or(std::vector<char>());
   if (acl.empty()) {
     const mode_t mask = umask(0);
     umask(mask);

@@ -124,7 +124,7 @@ bool carries_more(const file_handle& file) {
 
 // Windows takes nothing of a file's access at a write.
 cleared_by_writing::cleared_by_writing(const file_handle&) {}
-void cleared_by_writing::give_back(const file_handle&) const {}
+bool cleared_by_writing::give_back(const file_handle&) const { return true; }
 
 // The security descriptor is compared rather than copied: copying one
 // whose access list inherits from the directory would merge that list with

@@ -60,13 +60,21 @@ std::FILE* stream_through(const walked_path& walked) {
 }
 
 // Notes whether the destination's directory keeps every name it is given
-// (chattr +a); false when that cannot be told.
-bool note_append_only(destination& target) {
-  struct statx attributes {};
-  if (statx(target.directory.get(), "", AT_EMPTY_PATH, 0, &attributes) != 0) {
+// (chattr +a), and whether the file is a mount of its own; false when that
+// cannot be told.
+bool note_renames(destination& target) {
+  struct statx directory {};
+  struct statx file {};
+  if (statx(target.directory.get(), "", AT_EMPTY_PATH, 0, &directory) != 0 ||
+      (target.file &&
+       statx(target.file.get(), "", AT_EMPTY_PATH, 0, &file) != 0)) {
     return false;
   }
-  target.append_only = (attributes.stx_attributes & STATX_ATTR_APPEND) != 0;
+  target.append_only = (directory.stx_attributes & STATX_ATTR_APPEND) != 0;
+  target.own_mount =
+      target.file && ((file.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0 ||
+                      file.stx_dev_major != directory.stx_dev_major ||
+                      file.stx_dev_minor != directory.stx_dev_minor);
   return true;
 }
 
@@ -102,7 +110,7 @@ attempt open_once(const char* name, bool when_waiting_is_fine,
         return attempt::done;
       }
     }
-    if (note_append_only(*target)) {
+    if (note_renames(*target)) {
       opened.kind = entry ? reached::file : reached::missing;
       opened.target = std::move(target);
     }

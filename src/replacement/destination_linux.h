@@ -18,6 +18,9 @@ struct destination {
   std::string name;          // in that directory
   file_handle file;          // the existing file as opened; none while missing
   bool append_only = false;  // the directory keeps every name it is given
+  // The file is a mount of its own, or on another file system than its
+  // directory (a bind-mounted file): no rename reaches it.
+  bool own_mount = false;
   std::string temporary;     // the temporary's name there, while it has one
 };
 

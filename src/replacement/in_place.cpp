@@ -46,14 +46,17 @@ in_place_result write_in_place(destination& target, const file_handle& contents,
     }
   }
   const cleared_by_writing access(file);
+  if (!access) {
+    return {};
+  }
   in_place_result result;
-  result.written = overwrite(contents, file, length);
+  result.written = overwrite(contents, file, length) && access.give_back(file);
   if (result.written) {
     held.keep();
   }
-  const bool old_back =
-      saved && !result.written && overwrite(saved->file(), file, *old_length);
-  access.give_back(file);
+  const bool old_back = saved && !result.written &&
+                        overwrite(saved->file(), file, *old_length) &&
+                        access.give_back(file);
   // The saved copy goes once the file holds whole contents again, new or
   // old; where it cannot go, it is named, as where it holds the only copy.
   if (saved && ((!result.written && !old_back) || !saved->discard())) {

@@ -61,10 +61,26 @@ bool name_freshly(destination& target, Naming naming) {
 
 enum class renamed { yes, raced, refused, failed };
 
+// Lets go of the temporary's name, which holds another file by now.
+renamed leave_name(destination& target) {
+  target.temporary.clear();
+  clear_termination_cleanup();
+  return renamed::failed;
+}
+
+// Whether the directory holds `file` under `name`.
+bool holds(int directory, const char* name, const struct stat& file) {
+  struct stat named {};
+  return fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         same_inode(named, file);
+}
+
 // Puts the temporary at the destination's name, which must reach the file
 // `checked` at that very moment, or nothing where `checked` is null: the
 // two are exchanged, and exchanged back where the name reached another
-// file by then. A file system that exchanges no names gets a plain
+// file by then. In a directory others may write, the temporary's name may
+// hold another file than the temporary by then: it is never put in place,
+// and never removed. A file system that exchanges no names gets a plain
 // rename. In a directory that keeps every name, the unnamed temporary
 // takes the name at once, since no other could be taken back.
 renamed rename_over(destination& target, const file_handle& file,
@@ -72,6 +88,16 @@ renamed rename_over(destination& target, const file_handle& file,
   const int at = target.directory.get();
   const char* temporary = target.temporary.c_str();
   const char* name = target.name.c_str();
+  struct stat ours {};
+  struct stat named {};
+  if (fstat(file.get(), &ours) != 0 ||
+      (!target.append_only &&
+       fstatat(at, temporary, &named, AT_SYMLINK_NOFOLLOW) != 0)) {
+    return renamed::failed;
+  }
+  if (!target.append_only && !same_inode(named, ours)) {
+    return leave_name(target);
+  }
   if (target.append_only
           ? !link_unnamed(file, at, name)
           : renameat2(at, temporary, at, name,
@@ -86,19 +112,20 @@ renamed rename_over(destination& target, const file_handle& file,
     }
     return refuses_replacement(errno) ? renamed::refused : renamed::failed;
   }
-  struct stat swapped {};
-  if (!checked ||
-      (fstatat(at, temporary, &swapped, AT_SYMLINK_NOFOLLOW) == 0 &&
-       same_inode(swapped, *checked) && unlinkat(at, temporary, 0) == 0)) {
+  const bool placed = target.append_only || holds(at, name, ours);
+  if (placed && (!checked || (holds(at, temporary, *checked) &&
+                              unlinkat(at, temporary, 0) == 0))) {
     return renamed::yes;
   }
-  if (renameat2(at, temporary, at, name, RENAME_EXCHANGE) == 0) {
-    return renamed::raced;
+  // What was moved goes back where it was, and is looked at again: a file
+  // not the temporary at the temporary's name is left alone.
+  renameat2(at, name, at, temporary,
+            checked ? RENAME_EXCHANGE : RENAME_NOREPLACE);
+  if (fstatat(at, temporary, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      !same_inode(named, ours)) {
+    return leave_name(target);
   }
-  // Both stay as they are: the temporary's name now holds another file.
-  target.temporary.clear();
-  clear_termination_cleanup();
-  return renamed::failed;
+  return renamed::raced;
 }
 
 bool opened_file_is(const destination& target, const struct stat& status) {
@@ -112,8 +139,9 @@ bool opened_file_is(const destination& target, const struct stat& status) {
 file_handle create_temporary(destination& target, temporary_outcome& outcome) {
   outcome = temporary_outcome::in_place;
   // A temporary named in a directory that keeps every name could be
-  // neither renamed over the file nor removed.
-  if (target.file && target.append_only) {
+  // neither renamed over the file nor removed; none reaches a file that is
+  // a mount of its own.
+  if (target.file && (target.append_only || target.own_mount)) {
     return {};
   }
   const int at = target.directory.get();
@@ -199,6 +227,10 @@ commit_outcome commit_temporary(destination& target, file_handle& temporary,
       }
       break;
     }
+  }
+  // One that keeps its name where removing it fails keeps no access given.
+  if (!target.temporary.empty()) {
+    fchmod(temporary.get(), S_IRUSR | S_IWUSR);
   }
   discard_temporary(target);
   return outcome;
