@@ -2,8 +2,10 @@
 // standard output written in text mode, wildcard patterns expanded by the
 // program's start-up, and inputs beyond what 32 bits count.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -225,6 +227,60 @@ TEST_F(windows_build, no_ending_leaves_a_temporary_behind) {
     EXPECT_EQ(dir.read("out.txt"), "previous contents");
     EXPECT_EQ(dir.listing(), (std::vector<std::string>{"big.txt", "out.txt"}));
   }
+  // Also a Ctrl-C that comes before any file is touched, while the input
+  // is awaited.
+  ASSERT_EQ(mkfifo((dir / "input").c_str(), 0600), 0);
+  const int writer = open((dir / "input").c_str(), O_RDWR | O_CLOEXEC);
+  run_options waiting;
+  waiting.stdin_file = dir / "input";
+  tool_process reading = start({"-", "out.txt"}, waiting);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  kill(reading.pid(), SIGINT);
+  EXPECT_EQ(reading.wait().status, CONTROL_C_EXIT);
+  close(writer);
+  EXPECT_EQ(dir.read("out.txt"), "previous contents");
+}
+
+TEST_F(windows_build, killed_overwrite_in_place_leaves_the_old_contents_kept) {
+  if (geteuid() != 0 || suite.tool_with_faults.executable.empty()) {
+    GTEST_SKIP() << "needs root, to make a folder take no new file, and "
+                    "--tool-faults, to name the temporary folder";
+  }
+  // A folder that takes no new file has its file written in place; a
+  // process killed from outside meanwhile leaves the old contents whole in
+  // the saved copy.
+  const std::string old_text = random_text(64 << 20, 28);
+  std::filesystem::create_directory(dir / "fixed");
+  dir.write("fixed/out.txt", old_text);
+  dir.write("in.txt", random_text(64 << 20, 29));
+  const scratch_directory temporary;
+  ASSERT_EQ(std::system(("chattr +i " + (dir / "fixed").string()).c_str()), 0);
+  run_options options;
+  options.environment = {"FAULT_TEMP=" + windows_path(temporary.path())};
+  options.directory = dir.path();
+  tool_process writing(suite.tool_with_faults, {"in.txt", "fixed/out.txt"},
+                       options);
+  const auto overwritten = [&] {
+    char start[4] = {};
+    std::ifstream(dir / "fixed/out.txt", std::ios::binary).read(start, 4);
+    return std::string(start, 4) == "CRC:";
+  };
+  for (int i = 0; i < 30000 && !overwritten(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(writing.pid(), SIGKILL);
+  writing.wait();
+  (void)std::system(("chattr -i " + (dir / "fixed").string()).c_str());
+  // The wine server closes a killed program's handles, and so deletes its
+  // spill of the new contents, a moment after it ends.
+  for (int i = 0; i < 200 && temporary.listing().size() > 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const std::vector<std::string> kept = temporary.listing();
+  const std::string now = dir.read("fixed/out.txt");
+  // Compared whole, not printed: a diff of megabytes helps no one.
+  EXPECT_TRUE(now == old_text ||
+              (kept.size() == 1 && temporary.read(kept[0]) == old_text));
 }
 
 TEST_F(windows_build, help_is_asked_for_as_windows_programs_are) {
@@ -453,6 +509,19 @@ TEST_F(held_destination, is_replaced_once_let_go) {
   EXPECT_EQ(holder.wait().status, 0);
   EXPECT_EQ(dir.read("out.txt"), wrapped("text\n"));
   EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.txt", "out.txt"}));
+  // So too one written in place, in a folder that takes no new file.
+  if (geteuid() == 0) {
+    std::filesystem::create_directory(dir / "fixed");
+    dir.write("fixed/out.txt", "previous contents");
+    ASSERT_EQ(std::system(("chattr +i " + (dir / "fixed").string()).c_str()),
+              0);
+    tool_process fixed_holder = hold("fixed/out.txt", 400);
+    const run_result result = run({"in.txt", "fixed/out.txt"});
+    (void)std::system(("chattr -i " + (dir / "fixed").string()).c_str());
+    expect_success(result);
+    EXPECT_EQ(fixed_holder.wait().status, 0);
+    EXPECT_EQ(dir.read("fixed/out.txt"), wrapped("text\n"));
+  }
 }
 
 TEST_F(held_destination, link_to_it_stays_a_link) {
@@ -695,6 +764,17 @@ class fault_sweep : public windows_build,
                   message.end());
     file_set expected = swept.before;
     file_set temporary = swept.temporary;
+    // A copy of the old contents that the run could not remove is named.
+    const std::smatch kept = kept_copy(message);
+    if (!kept.empty() && c.previous) {
+      const std::string copy =
+          std::filesystem::path(kept[1].str()).filename().string();
+      if (temporary[copy] != *c.previous) {
+        broken.push_back("the kept copy holds " + what_holds(temporary[copy]));
+      }
+      temporary.erase(copy);
+      message = kept.prefix();
+    }
     if (result.status == 0) {
       if (!message.empty()) {
         broken.push_back("status 0, saying \"" + message + "\"");
@@ -729,19 +809,10 @@ class fault_sweep : public windows_build,
         broken.push_back("status 0: Ctrl-C before the commit went unheeded");
       }
     } else {
-      const std::smatch kept = kept_copy(message);
       if (!kept.empty() && c.previous) {
-        const std::string copy =
-            std::filesystem::path(kept[1].str()).filename().string();
-        if (temporary[copy] != *c.previous) {
-          broken.push_back("the kept copy holds " +
-                           what_holds(temporary[copy]));
-        }
-        temporary.erase(copy);
         expected[c.destination] = swept.after.count(c.destination) != 0
                                       ? swept.after.at(c.destination)
                                       : "";
-        message = kept.prefix();
       }
       if (!ctrl_c && result.status != FAILURE) {
         broken.push_back("status " + std::to_string(result.status));

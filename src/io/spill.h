@@ -18,12 +18,12 @@ namespace upgrade_info {
 // once closed, or as soon as the process ends; none when it cannot be made.
 file_handle create_spill();
 
-// A new, empty file there, readable and writable by its user alone, for
-// the old contents of a file overwritten in place, which must be kept
-// where they cannot be given back, and then need no more room than they
-// hold. It has a name from its making; on Windows it is marked to go
-// with its handle until kept; on Linux it goes when discarded, or with
-// the object.
+// A new, empty file there, for the old contents of a file overwritten in
+// place, which must be kept where they cannot be given back, and then need
+// no more room than they hold: it has a name from its making, which
+// outlives a process killed meanwhile, and goes when discarded, or with the
+// object unless kept. On Linux only its user may read it; on Windows it
+// has the access of the user's temporary folder.
 class saved_copy {
  public:
   saved_copy();

@@ -64,25 +64,25 @@ file_handle create_spill() {
 saved_copy::saved_copy() {
   std::wstring path;
   file_ = new_temporary_file(FILE_ATTRIBUTE_NORMAL, path);
-  if (file_ && !mark_to_go(file_, true)) {
-    file_.close();
-    DeleteFileW(path.c_str());
-  }
-  path_ = wtf8_from(path);
+  path_ = file_ ? wtf8_from(path) : std::string();
 }
 
-saved_copy::~saved_copy() = default;
+saved_copy::~saved_copy() { discard(); }
 
 bool saved_copy::discard() {
   file_.close();
+  if (!path_.empty() && DeleteFileW(utf16_from(path_).c_str()) == 0) {
+    return false;
+  }
+  path_.clear();
   return true;
 }
 
 std::optional<std::string> saved_copy::keep() {
-  if (!file_ || !mark_to_go(file_, false)) {
+  if (path_.empty()) {
     return std::nullopt;
   }
-  return path_;
+  return std::exchange(path_, std::string());
 }
 
 }  // namespace upgrade_info

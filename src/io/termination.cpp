@@ -83,22 +83,22 @@ bool held_for_good = false;
 sigset_t mask_before_held;
 #endif
 
-void handle_terminating_signals_once() {
+}  // namespace
+
+void take_terminating_signals() {
   static const bool handled = (handle_terminating_signals(), true);
   (void)handled;
 }
 
-}  // namespace
-
 void set_termination_cleanup(void (*cleanup)()) {
-  handle_terminating_signals_once();
+  take_terminating_signals();
   pending_cleanup = cleanup;
 }
 
 void clear_termination_cleanup() { pending_cleanup = nullptr; }
 
 termination_held::termination_held() {
-  handle_terminating_signals_once();
+  take_terminating_signals();
   if (held_depth++ > 0) {
     return;
   }

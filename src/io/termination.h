@@ -6,6 +6,12 @@
 
 namespace upgrade_info {
 
+// Takes such signals from now on, rather than from the first change of a
+// file: on Windows, so that a Ctrl-C at any moment ends a run as Windows
+// ends a console program (STATUS_CONTROL_C_EXIT), not as the runtime or
+// wine would.
+void take_terminating_signals();
+
 // Should such a signal arrive while `cleanup` is set, runs it, then lets
 // the signal end the process as if no handler had been installed, so that
 // the caller sees which signal it was. A signal that the process was

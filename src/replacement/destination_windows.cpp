@@ -175,19 +175,28 @@ opened_destination open_destination(const char* name, bool) {
 
 // Opened to write, and to read where the user may, only now: a file with a
 // handle open cannot be replaced by another run meanwhile.
+// Another program may hold it for a moment, as at the commit: it is tried
+// for about a second.
 file_handle& destination_file(destination& target) {
-  if (!target.file) {
+  for (int attempt = 0; !target.file && attempt <= 20; ++attempt) {
+    if (attempt > 0) {
+      Sleep(50);
+    }
     target.readable = true;
     target.file = open_existing(target.path, GENERIC_READ | GENERIC_WRITE);
     if (!target.file && GetLastError() == ERROR_ACCESS_DENIED) {
       target.readable = false;
       target.file = open_existing(target.path, GENERIC_WRITE);
     }
-    const std::optional<file_identity> opened =
-        target.file ? identity_of(target.file.get()) : std::nullopt;
-    if (!opened || !same_identity(*opened, target.identity)) {
-      target.file.close();
+    if (!target.file && GetLastError() != ERROR_SHARING_VIOLATION &&
+        GetLastError() != ERROR_LOCK_VIOLATION) {
+      break;
     }
+  }
+  const std::optional<file_identity> opened =
+      target.file ? identity_of(target.file.get()) : std::nullopt;
+  if (!opened || !same_identity(*opened, target.identity)) {
+    target.file.close();
   }
   return target.file;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "io/stream_io.h"
+#include "io/termination.h"
 #include "io/windows_text.h"
 #include "startup/program.h"
 
@@ -27,6 +28,7 @@ int _dowildcard = -1;
 
 int wmain(int argc, wchar_t* argv[]) {
   upgrade_info::unbuffered(stderr);
+  upgrade_info::take_terminating_signals();
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {
     arguments.push_back(upgrade_info::wtf8_from(argv[i]));
