@@ -305,6 +305,12 @@ TEST_F(windows_build, names_any_file_system_takes) {
   long_name += "x";
   expect_success(run({"in.txt", long_name}));
   EXPECT_EQ(dir.read(long_name), wrapped("text\n"));
+  // A link to nothing is refused, rather than made at its end for a moment
+  // or replaced itself.
+  std::filesystem::create_symlink("absent.txt", dir / "dangling.txt");
+  expect_failure(run({"in.txt", "dangling.txt"}),
+                 "Failed opening 'dangling.txt' to write.\n");
+  std::filesystem::remove(dir / "dangling.txt");
   // A stream of a file is a part of it: one that is not there is not made,
   // nor any file for it.
   dir.write("info.txt", "previous contents");

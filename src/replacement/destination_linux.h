@@ -21,7 +21,7 @@ struct destination {
   // The file is a mount of its own, or on another file system than its
   // directory (a bind-mounted file): no rename reaches it.
   bool own_mount = false;
-  std::string temporary;     // the temporary's name there, while it has one
+  std::string temporary;  // the temporary's name there, while it has one
 };
 
 // Opens the regular file `status` describes, which the destination's name
