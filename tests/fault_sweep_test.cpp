@@ -302,7 +302,7 @@ TEST_P(system_call_sweep, every_call_failing_in_turn_keeps_the_promise) {
 const std::string TEXT = "release notes\nline two\n";
 // Old contents longer than the new ones, over more than one piece that the
 // programs copy at a time, for the files that are written in place.
-const std::string LONG_OLD = random_text(3 << 20, 30);
+const std::string LONG_OLD = random_text((1 << 20) + 4096, 30);
 // Runs strace and the program where /proc is an empty file system.
 const std::vector<std::string> WITHOUT_PROC = {
     "unshare", "-m", "sh", "-c", "mount -t tmpfs none /proc && exec \"$@\"",
