@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: %s --tool=PATH --checker=PATH [--launcher=WORDS] "
                  "[--fault-injection=PATH] [--file-holder=PATH] "
-                 "[--tool-faults=PATH] [--checker-faults=PATH]\n",
+                 "[--tool-faults=PATH] [--checker-faults=PATH] [--sanitized]\n",
                  argv[0]);
     return 2;
   }

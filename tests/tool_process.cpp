@@ -60,13 +60,10 @@ const std::filesystem::path& capture_directory() {
 
 // A sanitized tool announces each allocation its allocator refuses, which
 // the tool itself handles; the announcement is no message of the tool's.
-std::string without_sanitizer_notes(std::string err) {
-#if defined(__SANITIZE_ADDRESS__)
+std::string without_sanitizer_notes(const std::string& err) {
   const std::regex refused(
       "==[0-9]+==WARNING: AddressSanitizer failed to allocate [^\n]*\n");
-  err = std::regex_replace(err, refused, "");
-#endif
-  return err;
+  return std::regex_replace(err, refused, "");
 }
 
 std::string contents_of(const std::filesystem::path& path) {
@@ -179,6 +176,7 @@ programs_under_test programs_from(int argc, char** argv) {
       {"--checker-faults=", &checker_with_faults}};
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    programs.sanitized = programs.sanitized || arg == "--sanitized";
     for (const auto& [prefix, value] : options) {
       if (arg.starts_with(prefix)) {
         *value = arg.substr(prefix.size());

@@ -34,12 +34,16 @@ struct programs_under_test {
   // (windows_faults.cpp), under the same launcher.
   program tool_with_faults;
   program checker_with_faults;
+  // Built with AddressSanitizer, whose runtime reserves terabytes of
+  // address space and makes system calls of its own.
+  bool sanitized = false;
 };
 
 // From "--tool=PATH", "--checker=PATH", "--launcher=WORDS",
 // "--fault-injection=PATH", "--file-holder=PATH", "--tool-faults=PATH" and
-// "--checker-faults=PATH" in `argv`, else from the environment variables
-// UPGRADE_INFO_TOOL, UPGRADE_INFO_CHECKER and UPGRADE_INFO_LAUNCHER.
+// "--checker-faults=PATH" and "--sanitized" in `argv`, else from the
+// environment variables UPGRADE_INFO_TOOL, UPGRADE_INFO_CHECKER and
+// UPGRADE_INFO_LAUNCHER.
 programs_under_test programs_from(int argc, char** argv);
 
 struct run_options {
