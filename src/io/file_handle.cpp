@@ -22,7 +22,7 @@ bool file_handle::read_all_at(void* bytes, std::size_t size,
 }
 
 bool copy_contents(const file_handle& from, file_handle& to,
-                   std::uint64_t length, std::uint64_t* touched) {
+                   std::uint64_t length) {
   constexpr std::size_t PIECE = std::size_t{1} << 20;
   const page_memory piece = allocate_pages(PIECE);
   std::uint64_t at = 0;
@@ -37,9 +37,6 @@ bool copy_contents(const file_handle& from, file_handle& to,
       at += *got;
       copied = to.write_at(piece.get(), *got, at - *got);
     }
-  }
-  if (touched != nullptr) {
-    *touched = at;
   }
   return copied;
 }

@@ -113,10 +113,9 @@ bool same_file(native_handle a, native_handle b);
 
 // Writes the first `length` bytes of `from` over the start of `to`, a
 // piece at a time; false when a read or a write failed, or `from` ended
-// before `length`. `touched`, when given, is set to the end of what of
-// `to` may have been written.
+// before `length`.
 bool copy_contents(const file_handle& from, file_handle& to,
-                   std::uint64_t length, std::uint64_t* touched = nullptr);
+                   std::uint64_t length);
 
 }  // namespace upgrade_info
 
