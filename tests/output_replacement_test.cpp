@@ -39,6 +39,11 @@ struct stat status_of(const fs::path& path) {
   return status;
 }
 
+// File capabilities, version 2: CAP_NET_BIND_SERVICE permitted and
+// effective.
+constexpr unsigned char CAPABILITY[] = {1, 0, 0, 2, 0, 4, 0, 0, 0, 0,
+                                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
 // A mount (a small tmpfs, or a file bound over another) for one test.
 class mount_point {
  public:
@@ -533,7 +538,7 @@ TEST_F(output_replacement,
   EXPECT_EQ(dir.read("old.txt"), wrapped("new text\n"));
 }
 
-TEST_F(output_replacement, long_name_in_any_script_gets_its_temporary) {
+TEST_F(output_replacement, exfat_takes_cut_names_and_holds_nothing_private) {
   if (!may_change_the_machine()) {
     GTEST_SKIP() << "needs root, to mount a file system";
   }
@@ -552,6 +557,35 @@ TEST_F(output_replacement, long_name_in_any_script_gets_its_temporary) {
   dir.write("in.txt", "text");
   expect_success(run({"in.txt", "exfat/" + name}));
   EXPECT_EQ(dir.read("exfat/" + name), wrapped("text"));
+  EXPECT_EQ(scratch_directory::listing_of(dir / "exfat"),
+            std::vector<std::string>{name});
+
+  // exFAT keeps no permissions: its files are anyone's, so a TMPDIR there
+  // gets no saved copy, which must be its user's alone. Here an overwrite
+  // in place and the giving back fail, so that the copy is kept and named.
+  if (!can_inject_faults()) {
+    return;
+  }
+  dir.write("old.txt", "previous contents");
+  fs::permissions(dir / "old.txt", fs::perms{0600});
+  run_options failing;
+  failing.environment = {"TMPDIR=" + (dir / "exfat").string()};
+  failing.faults = {"FAULT_PATH=" + (dir / "old.txt").string(),
+                    "FAULT_RENAME=" + std::to_string(EXDEV), "FAULT_CLOSE=1"};
+  const run_result result = run({"in.txt", "old.txt"}, failing);
+  const std::string line =
+      "Failed writing 'old.txt'.\nThe previous contents "
+      "of 'old.txt' are kept in '";
+  ASSERT_TRUE(result.err.starts_with(line) && result.err.ends_with("'.\n"))
+      << result.err;
+  const fs::path kept =
+      result.err.substr(line.size(), result.err.size() - line.size() - 3);
+  EXPECT_EQ(kept.parent_path(), "/tmp");
+  EXPECT_EQ(permissions_of(kept), fs::perms{0600});
+  std::ifstream saved(kept);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}),
+            "previous contents");
+  fs::remove(kept);
   EXPECT_EQ(scratch_directory::listing_of(dir / "exfat"),
             std::vector<std::string>{name});
 }
@@ -700,19 +734,16 @@ TEST_F(output_replacement, replacement_keeps_who_may_access_the_file) {
   owner.as_nobody = true;
   expect_success(run({"in.txt", "own/tool"}, owner));
   EXPECT_EQ(status_of(dir / "own/tool").st_mode & 07777, 04755u);
-  // Version 2 capabilities: CAP_NET_BIND_SERVICE permitted and effective.
-  const unsigned char capability[] = {1, 0, 0, 2, 0, 4, 0, 0, 0, 0,
-                                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   dir.write("capable", "previous contents");
   ASSERT_EQ(setxattr((dir / "capable").c_str(), "security.capability",
-                     capability, sizeof capability, 0),
+                     CAPABILITY, sizeof CAPABILITY, 0),
             0);
   expect_success(run({"in.txt", "capable"}));
-  unsigned char kept_capability[sizeof capability + 8];
+  unsigned char kept_capability[sizeof CAPABILITY + 8];
   EXPECT_EQ(getxattr((dir / "capable").c_str(), "security.capability",
                      kept_capability, sizeof kept_capability),
-            static_cast<ssize_t>(sizeof capability));
-  EXPECT_EQ(std::memcmp(kept_capability, capability, sizeof capability), 0);
+            static_cast<ssize_t>(sizeof CAPABILITY));
+  EXPECT_EQ(std::memcmp(kept_capability, CAPABILITY, sizeof CAPABILITY), 0);
 }
 
 TEST_F(output_replacement,
@@ -953,11 +984,31 @@ TEST_F(output_replacement, directory_refusing_new_files_is_written_in_place) {
                  "Failed opening 'locked/read-only.txt' to write.\n");
   EXPECT_EQ(dir.read("locked/read-only.txt"), "previous contents");
 
-  // A write clears the set-user bit, which its owner has given back.
+  // A write clears the set-user bit, which its owner has given back; the
+  // set-group bit of a group the owner is not in, and capabilities, which
+  // only CAP_SETFCAP sets, could not be: such a file is not written.
   dir.write("locked/tool", "previous contents");
   hand_to_nobody(dir / "locked/tool", 04755);
   expect_success(run({"in.txt", "locked/tool"}, unprivileged));
   EXPECT_EQ(status_of(dir / "locked/tool").st_mode & 07777, 04755u);
+  dir.write("locked/group-tool", "previous contents");
+  ASSERT_EQ(chown((dir / "locked/group-tool").c_str(), NOBODY, 0), 0);
+  ASSERT_EQ(chmod((dir / "locked/group-tool").c_str(), 02755), 0);
+  dir.write("locked/capable", "previous contents");
+  hand_to_nobody(dir / "locked/capable", 0755);
+  ASSERT_EQ(setxattr((dir / "locked/capable").c_str(), "security.capability",
+                     CAPABILITY, sizeof CAPABILITY, 0),
+            0);
+  for (const std::string name : {"locked/group-tool", "locked/capable"}) {
+    const struct stat before = status_of(dir / name);
+    expect_failure(run({"in.txt", name}, unprivileged),
+                   "Failed writing '" + name + "'.\n");
+    EXPECT_EQ(dir.read(name), "previous contents");
+    EXPECT_EQ(status_of(dir / name).st_mode, before.st_mode);
+  }
+  EXPECT_EQ(getxattr((dir / "locked/capable").c_str(), "security.capability",
+                     nullptr, 0),
+            static_cast<ssize_t>(sizeof CAPABILITY));
 
   // Runs in place take turns; one that waits for its turn may still be
   // ended by a signal, and then changes nothing.
@@ -973,7 +1024,8 @@ TEST_F(output_replacement, directory_refusing_new_files_is_written_in_place) {
   close(held);
   EXPECT_EQ(dir.read("locked/out.txt"), wrapped("text"));
   EXPECT_EQ(scratch_directory::listing_of(dir / "locked"),
-            (std::vector<std::string>{"out.txt", "read-only.txt", "tool"}));
+            (std::vector<std::string>{"capable", "group-tool", "out.txt",
+                                      "read-only.txt", "tool"}));
 }
 
 }  // namespace

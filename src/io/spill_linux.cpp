@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,30 +24,50 @@ std::string temporary_directory() {
              : directory;
 }
 
+// A new file named `name` and six random characters in the temporary
+// directory, its path left in `path`, before anything is written to it:
+// one readable by its user alone. A file system that keeps no permissions
+// (FAT, exFAT) grants everyone more, so /tmp is tried instead.
+file_handle create_private(const char* name, std::string& path) {
+  for (const std::string& directory :
+       {temporary_directory(), std::string("/tmp")}) {
+    path = directory + "/" + name + "XXXXXX";
+    file_handle file(mkostemp(path.data(), O_CLOEXEC));
+    struct stat status {};
+    if (!file) {
+      break;
+    }
+    if (fstat(file.get(), &status) == 0 && (status.st_mode & 077) == 0 &&
+        status.st_uid == geteuid()) {
+      return file;
+    }
+    unlink(path.c_str());
+  }
+  path.clear();
+  return {};
+}
+
 }  // namespace
 
 file_handle create_spill() {
   const std::string directory = temporary_directory();
-  int file = open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (file < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+  file_handle file(
+      open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (!file && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
     // No unnamed files there: a named one, gone from its directory before
     // any signal may end the process.
     const termination_held held;
-    std::string path = directory + "/upgrade-info-XXXXXX";
-    file = mkostemp(path.data(), O_CLOEXEC);
-    if (file >= 0) {
+    std::string path;
+    file = create_private("upgrade-info-", path);
+    if (file) {
       unlink(path.c_str());
     }
   }
-  return file_handle(file);
+  return file;
 }
 
-saved_copy::saved_copy()
-    : path_(temporary_directory() + "/upgrade-info-saved-XXXXXX") {
-  file_ = file_handle(mkostemp(path_.data(), O_CLOEXEC));
-  if (!file_) {
-    path_.clear();
-  }
+saved_copy::saved_copy() {
+  file_ = create_private("upgrade-info-saved-", path_);
 }
 
 saved_copy::~saved_copy() { discard(); }

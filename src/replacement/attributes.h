@@ -25,14 +25,15 @@ access_kept keep_access(const file_handle& from, file_handle& to);
 
 // What of its access the system takes from a file at a write (on Linux its
 // set-user and set-group bits and file capabilities), noted before it is
-// written in place and given back after, where the user may: as its owner,
-// or root.
+// written in place and given back after.
 class cleared_by_writing {
  public:
   explicit cleared_by_writing(const file_handle& file);
-  // Whether it could be noted.
+  // Whether it could be noted, and the user may give it back: as the
+  // file's owner, in its group for the set-group bit, and only with the
+  // system's leave for capabilities (on Linux, CAP_SETFCAP).
   explicit operator bool() const { return noted_; }
-  // False where giving it back failed, but for the system's refusal.
+  // False where giving it back failed.
   bool give_back(const file_handle& file) const;
 
  private:

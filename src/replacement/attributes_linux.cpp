@@ -5,7 +5,9 @@
 // set-user and set-group bits and the capabilities.
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -95,6 +97,40 @@ bool copy_extended_attributes(int from, int to) {
   return true;
 }
 
+// Whether the process has `capability` in its effective set.
+bool capable(unsigned capability) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct sets[2] = {};
+  return syscall(SYS_capget, &header, sets) == 0 &&
+         (sets[capability / 32].effective >> (capability % 32) & 1) != 0;
+}
+
+bool in_group(gid_t group) {
+  std::vector<gid_t> groups(static_cast<std::size_t>(getgroups(0, nullptr)));
+  const int count = getgroups(static_cast<int>(groups.size()), groups.data());
+  return group == getegid() ||
+         (count >= 0 && std::find(groups.begin(), groups.begin() + count,
+                                  group) != groups.begin() + count);
+}
+
+// Whether a write clears bits of `mode`: the set-user bit, and the
+// set-group bit of a file its group may run.
+bool write_clears(mode_t mode) {
+  return (mode & S_ISUID) != 0 ||
+         (mode & (S_ISGID | S_IXGRP)) == (S_ISGID | S_IXGRP);
+}
+
+// Whether the process may give a file back what a write clears: its bits
+// as the file's owner, the set-group bit only in the file's group; file
+// capabilities only with CAP_SETFCAP.
+bool may_give_back(const struct stat& status, bool has_capability) {
+  const bool bits = !write_clears(status.st_mode) ||
+                    ((status.st_uid == geteuid() || capable(CAP_FOWNER)) &&
+                     ((status.st_mode & S_ISGID) == 0 ||
+                      in_group(status.st_gid) || capable(CAP_FSETID)));
+  return bits && (!has_capability || capable(CAP_SETFCAP));
+}
+
 access_kept outcome(bool given) {
   return given                        ? access_kept::yes
          : refuses_replacement(errno) ? access_kept::refused
@@ -115,18 +151,18 @@ cleared_by_writing::cleared_by_writing(const file_handle& file) {
   struct stat status {};
   const std::optional<std::vector<char>> capability =
       attribute(file.get(), CAPABILITY);
-  noted_ = fstat(file.get(), &status) == 0 && (capability || errno == ENODATA);
+  noted_ = fstat(file.get(), &status) == 0 &&
+           (capability || errno == ENODATA) &&
+           may_give_back(status, capability.has_value());
   mode_ = status.st_mode & 07777;
   capability_ = capability.value_or(std::vector<char>());
 }
 
 bool cleared_by_writing::give_back(const file_handle& file) const {
-  const bool given =
-      ((mode_ & (S_ISUID | S_ISGID)) == 0 || fchmod(file.get(), mode_) == 0) &&
-      (capability_.empty() ||
-       fsetxattr(file.get(), CAPABILITY, capability_.data(), capability_.size(),
-                 0) == 0);
-  return given || refuses_replacement(errno);
+  return (!write_clears(mode_) || fchmod(file.get(), mode_) == 0) &&
+         (capability_.empty() ||
+          fsetxattr(file.get(), CAPABILITY, capability_.data(),
+                    capability_.size(), 0) == 0);
 }
 
 // A file made in a directory with a default ACL takes that ACL as its
