@@ -438,6 +438,9 @@ TEST_F(output_replacement, runs_on_one_output_take_turns) {
   EXPECT_EQ(dir.read("link.txt"), "previous contents");
   EXPECT_EQ(scratch_directory::listing_of(dir / "kept"),
             std::vector<std::string>{"new.txt"});
+  EXPECT_EQ(dir.listing(),
+            (std::vector<std::string>{"a.txt", "b.txt", "kept", "link.txt",
+                                      "locked", "old.txt"}));
   EXPECT_EQ(scratch_directory::listing_of(dir / "locked"),
             std::vector<std::string>{"out.txt"});
 }

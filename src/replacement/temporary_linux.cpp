@@ -128,6 +128,42 @@ renamed rename_over(destination& target, const file_handle& file,
   return renamed::raced;
 }
 
+// Holds `file` as runs that change a name or write in place do; false
+// with EAGAIN or EACCES where another holds it.
+bool try_hold(const file_handle& file) {
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  return fcntl(file.get(), F_OFD_SETLK, &whole) == 0;
+}
+
+enum class turn { taken, raced, failed };
+
+// This run's turn at the destination's name. Runs on one output hold the
+// file the name reaches, `checked` (none where it is missing), and their
+// own temporary, which it is to reach, from before they change the name
+// until they are done, so that no two changes of it interleave, nor one
+// and a write in place. Waited for a millisecond at a time, while the name
+// still reaches what was checked and no signal waits.
+turn take_turn(const destination& target, const file_handle& temporary,
+               const struct stat* checked, const termination_held& held) {
+  for (;;) {
+    if (try_hold(temporary) && (!checked || try_hold(target.file))) {
+      return turn::taken;
+    }
+    if ((errno != EAGAIN && errno != EACCES) || held.pending()) {
+      return turn::failed;
+    }
+    struct stat named {};
+    const bool there = fstatat(target.directory.get(), target.name.c_str(),
+                               &named, AT_SYMLINK_NOFOLLOW) == 0;
+    if (checked ? !there || !same_inode(named, *checked) : there) {
+      return turn::raced;
+    }
+    usleep(1000);
+  }
+}
+
 bool opened_file_is(const destination& target, const struct stat& status) {
   struct stat opened {};
   return target.file && fstat(target.file.get(), &opened) == 0 &&
@@ -210,8 +246,13 @@ commit_outcome commit_temporary(destination& target, file_handle& temporary,
         })) {
       break;
     }
+    const turn taken =
+        take_turn(target, temporary, missing ? nullptr : &now, held);
+    if (taken == turn::raced) {
+      continue;
+    }
     // A signal that came meanwhile stops a change not yet made.
-    if (held.pending()) {
+    if (taken == turn::failed || held.pending()) {
       break;
     }
     const renamed result =
