@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -299,11 +301,29 @@ tool_process::~tool_process() {
 }
 
 run_result tool_process::wait() {
+  run_result result;
+  // Waited for a second at a time, to see a process whose main thread is
+  // a zombie, which waits on another thread that may never end.
+  const int ended = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  pollfd watched{ended, POLLIN, 0};
+  for (int lingering = 0; ended >= 0 && poll(&watched, 1, 1000) == 0;) {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string pid_and_name;
+    char state = 0;
+    std::getline(stat, pid_and_name, ')') >> state;
+    lingering = state == 'Z' ? lingering + 1 : 0;
+    if (lingering == 5) {
+      kill(pid_, SIGKILL);
+      result.lingered = true;
+    }
+  }
+  if (ended >= 0) {
+    close(ended);
+  }
   int raw = 0;
   while (waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
   }
   pid_ = -1;
-  run_result result;
   if (WIFEXITED(raw)) {
     result.status = WEXITSTATUS(raw);
   } else if (WIFSIGNALED(raw)) {

@@ -82,6 +82,9 @@ struct run_result {
   int signal = 0;   // the signal that ended it, or 0
   std::string out;  // standard output, when captured
   std::string err;  // standard error
+  // Killed after its main thread had ended and another lingered for
+  // seconds, which wine's processes now and then do at their exit.
+  bool lingered = false;
 };
 
 // A started process; wait() collects it.

@@ -20,10 +20,11 @@ file_handle create_spill();
 
 // A new, empty file there, for the old contents of a file overwritten in
 // place, which must be kept where they cannot be given back, and then need
-// no more room than they hold: it has a name from its making, which
-// outlives a process killed meanwhile, and goes when discarded, or with the
-// object unless kept. On Linux only its user may read it; on Windows it
-// has the access of the user's temporary folder.
+// no more room than they hold: it has a name from its making, and goes
+// when discarded, or with the object unless kept. On Linux only its user
+// may read it, and a process killed meanwhile leaves it; on Windows it has
+// the access of the user's temporary folder, and goes with its handle
+// however the process ends, until it holds the old contents whole.
 class saved_copy {
  public:
   saved_copy();
@@ -33,6 +34,9 @@ class saved_copy {
 
   explicit operator bool() const { return static_cast<bool>(file_); }
   file_handle& file() { return file_; }
+  // It holds the old contents whole: from now on it outlives the process,
+  // whose overwrite may end midway.
+  bool whole();
   // Removes it; false where it could not be removed.
   bool discard();
   // Keeps it: its name, in the program's own form of names, or nothing

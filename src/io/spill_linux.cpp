@@ -72,6 +72,8 @@ saved_copy::saved_copy() {
 
 saved_copy::~saved_copy() { discard(); }
 
+bool saved_copy::whole() { return true; }
+
 bool saved_copy::discard() {
   if (!path_.empty() && unlink(path_.c_str()) != 0) {
     return false;

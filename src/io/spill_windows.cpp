@@ -64,10 +64,16 @@ file_handle create_spill() {
 saved_copy::saved_copy() {
   std::wstring path;
   file_ = new_temporary_file(FILE_ATTRIBUTE_NORMAL, path);
+  if (file_ && !mark_to_go(file_, true)) {
+    file_.close();
+    DeleteFileW(path.c_str());
+  }
   path_ = file_ ? wtf8_from(path) : std::string();
 }
 
 saved_copy::~saved_copy() { discard(); }
+
+bool saved_copy::whole() { return mark_to_go(file_, false); }
 
 bool saved_copy::discard() {
   file_.close();

@@ -14,9 +14,13 @@ namespace {
 std::atomic<void (*)()> pending_cleanup{nullptr};
 static_assert(std::atomic<void (*)()>::is_always_lock_free);
 
+// Whether the run's work is done, whatever signal arrives.
+std::atomic<bool> held_for_good{false};
+
 #ifdef _WIN32
 // Windows runs a console's Ctrl-C in a thread of its own, which says that
-// it came, then waits here while the signals are held.
+// it came, then waits here while the signals are held, and is done at once
+// when the run's work is: no thread waits while the process ends.
 SRWLOCK held_lock = SRWLOCK_INIT;
 std::atomic<bool> ctrl_c_came{false};
 #endif
@@ -24,7 +28,13 @@ std::atomic<bool> ctrl_c_came{false};
 extern "C" void clean_up_then_end(int signal) {
 #ifdef _WIN32
   ctrl_c_came = true;
-  AcquireSRWLockExclusive(&held_lock);
+  while (!TryAcquireSRWLockExclusive(&held_lock)) {
+    if (held_for_good) {
+      std::signal(signal, clean_up_then_end);
+      return;
+    }
+    Sleep(1);
+  }
 #endif
   if (void (*cleanup)() = pending_cleanup.exchange(nullptr)) {
     cleanup();
@@ -76,9 +86,8 @@ void handle_terminating_signals() {
 #endif
 }
 
-// How many termination_held live, and whether one was kept.
+// How many termination_held live.
 int held_depth = 0;
-bool held_for_good = false;
 #ifndef _WIN32
 sigset_t mask_before_held;
 #endif

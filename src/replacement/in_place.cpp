@@ -41,7 +41,7 @@ in_place_result write_in_place(destination& target, const file_handle& contents,
     if (!*saved || !overwrite(file, saved->file(), *old_length) ||
         file.read_at(&beyond, 1, *old_length) !=
             std::optional<std::size_t>(0) ||
-        held.pending()) {
+        held.pending() || !saved->whole()) {
       return {};
     }
   }
