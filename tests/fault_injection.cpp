@@ -20,6 +20,8 @@
 //   FAULT_NO_TMPFILE=1    no file system takes unnamed files (O_TMPFILE)
 //   FAULT_WRITE_HANG=<m>  writing to a file concerned creates the file <m>,
 //                         then waits for a signal
+//   FAULT_WRITE_DELAY=<ms>  each write to a file concerned waits <ms> first,
+//                         as on a slow disk
 //   FAULT_INPUT_RESIZE=<n>  the first seek to a position in a file concerned
 //                         that is open only to read cuts or extends it to
 //                         <n> bytes, as another program might meanwhile
@@ -162,6 +164,10 @@ void hang_if_asked(int fd) {
   const std::string path = path_of_descriptor(fd);
   act_before("FAULT_BEFORE_WRITE", AT_FDCWD, path.c_str(), AT_FDCWD,
              path.c_str());
+  const char* delay = std::getenv("FAULT_WRITE_DELAY");
+  if (delay != nullptr && concerns(fd)) {
+    usleep(static_cast<useconds_t>(std::atoi(delay)) * 1000);
+  }
   const char* marker = std::getenv("FAULT_WRITE_HANG");
   if (marker != nullptr && concerns(fd)) {
     close(next_definition<int(const char*, int, ...)>("open")(

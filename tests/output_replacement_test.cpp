@@ -435,6 +435,26 @@ TEST_F(output_replacement, runs_on_one_output_take_turns) {
           << "round " << round;
     }
   }
+  // A run whose input is the file another overwrites in place reads it
+  // whole: here it starts once the other, its writes slowed, is midway,
+  // and so wraps the other's file.
+  if (can_inject_faults()) {
+    const std::string text = random_text(4 << 20, 26);
+    dir.write("locked/out.txt", text);
+    run_options slowed = unprivileged;
+    slowed.faults = {"FAULT_PATH=" + (dir / "locked/out.txt").string(),
+                     "FAULT_WRITE_DELAY=100"};
+    tool_process first = start({"locked/out.txt", "locked/out.txt"}, slowed);
+    for (int i = 0;
+         i < 10000 && !dir.read("locked/out.txt").starts_with("CRC:"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    tool_process second =
+        start({"locked/out.txt", "locked/out.txt"}, unprivileged);
+    expect_success(first.wait());
+    expect_success(second.wait());
+    EXPECT_TRUE(dir.read("locked/out.txt") == wrapped(wrapped(text)));
+  }
   EXPECT_EQ(dir.read("link.txt"), "previous contents");
   EXPECT_EQ(scratch_directory::listing_of(dir / "kept"),
             std::vector<std::string>{"new.txt"});

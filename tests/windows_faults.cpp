@@ -35,6 +35,8 @@
 //                          second stream, Zone.Identifier, as NTFS would
 //   FAULT_TEMP=<directory> the temporary directory (TMP and TEMP), which wine
 //                          takes from its registry whatever the caller sets
+//   FAULT_SLOW_WRITES=<name>  each WriteFile to the file whose last part is
+//                          <name> waits 100 ms first, as on a slow disk
 
 #include <windows.h>
 // After windows.h, which they need.
@@ -68,6 +70,7 @@ const DWORD injected_error =
     number_from_environment("FAULT_ERROR", ERROR_ACCESS_DENIED);
 const unsigned long ctrl_c_at = number_from_environment("FAULT_CTRL_C_AT", 0);
 const char* const failing_every = std::getenv("FAULT_FAIL_EVERY");
+const char* const slow_writes = std::getenv("FAULT_SLOW_WRITES");
 HANDLE call_list = INVALID_HANDLE_VALUE;
 std::atomic<unsigned long> calls_made{0};
 // Set, for a thread, while the injector makes calls of its own, which pass
@@ -229,6 +232,10 @@ bool fails_now(const char* function, Arguments... arguments) {
   if (call == ctrl_c_at) {
     press_ctrl_c();
   }
+  if (slow_writes != nullptr && line.starts_with("WriteFile ") &&
+      line.ends_with(std::string(" ") + slow_writes)) {
+    Sleep(100);
+  }
   TlsSetValue(injecting, nullptr);
   return call == fail_at ||
          (failing_every != nullptr && line.starts_with(failing_every) &&
@@ -368,6 +375,7 @@ const import_hook HOOKS[] = {
     hooked<"GetTempPathW", decltype(GetTempPathW)>(),
     hooked<"GetVolumeInformationByHandleW",
            decltype(GetVolumeInformationByHandleW)>(),
+    hooked<"LockFileEx", decltype(LockFileEx)>(),
     hooked<"MoveFileExW", decltype(MoveFileExW)>(),
     hooked<"ReadFile", decltype(ReadFile)>(),
     hooked<"ReplaceFileW", decltype(ReplaceFileW)>(),

@@ -254,7 +254,7 @@ TEST_F(windows_build, no_ending_leaves_a_temporary_behind) {
   EXPECT_EQ(dir.read("out.txt"), "previous contents");
 }
 
-TEST_F(windows_build, killed_overwrite_in_place_leaves_the_old_contents_kept) {
+TEST_F(windows_build, overwrite_in_place_survives_kills_and_other_runs) {
   if (geteuid() != 0 || suite.tool_with_faults.executable.empty()) {
     GTEST_SKIP() << "needs root, to make a folder take no new file, and "
                     "--tool-faults, to name the temporary folder";
@@ -318,6 +318,25 @@ TEST_F(windows_build, killed_overwrite_in_place_leaves_the_old_contents_kept) {
       std::filesystem::remove(temporary / name);
     }
   }
+
+  // A run whose input is the file another overwrites in place reads it
+  // whole: here it starts once the other, its writes slowed, is midway,
+  // and so wraps the other's file.
+  const std::string text = old_text.substr(0, 4 << 20);
+  dir.write("fixed/out.txt", text);
+  ASSERT_EQ(std::system(("chattr +i " + fixed).c_str()), 0);
+  run_options slowed = options;
+  slowed.environment.push_back("FAULT_SLOW_WRITES=out.txt");
+  tool_process first(suite.tool_with_faults, {"fixed/out.txt", "fixed/out.txt"},
+                     slowed);
+  for (int i = 0; i < 30000 && !overwritten(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  tool_process second(suite.tool, {"fixed/out.txt", "fixed/out.txt"}, options);
+  expect_success(first.wait());
+  expect_success(second.wait());
+  (void)std::system(("chattr -i " + fixed).c_str());
+  EXPECT_TRUE(dir.read("fixed/out.txt") == wrapped(wrapped(text)));
 }
 
 TEST_F(windows_build, help_is_asked_for_as_windows_programs_are) {

@@ -107,6 +107,14 @@ bool link_unnamed(const file_handle& file, int directory, const char* name);
 // The handle of the file under a stream.
 native_handle handle_of(std::FILE* stream);
 
+// Waits while a run of the tools writes the regular file open as `file` in
+// place or changes its name, then holds it against them, so that an input
+// is never read half overwritten; let go before the run puts its own
+// output in place, which may be that file. Anything else, or a file the
+// system locks for no one, is read as it stands.
+void hold_for_reading(native_handle file);
+void let_go_after_reading(native_handle file);
+
 // Whether the two handles are on one file (one device and inode, or one
 // volume and file ID); false where either cannot tell.
 bool same_file(native_handle a, native_handle b);

@@ -18,6 +18,23 @@ bool same_file(native_handle a, native_handle b) {
          one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
+void hold_for_reading(native_handle file) {
+  struct stat status {};
+  struct flock whole {};
+  whole.l_type = F_RDLCK;
+  whole.l_whence = SEEK_SET;
+  if (fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
+    fcntl(file, F_OFD_SETLKW, &whole);
+  }
+}
+
+void let_go_after_reading(native_handle file) {
+  struct flock whole {};
+  whole.l_type = F_UNLCK;
+  whole.l_whence = SEEK_SET;
+  fcntl(file, F_OFD_SETLK, &whole);
+}
+
 bool unnamed_files_can_be_named() {
   return access("/proc/self/fd", X_OK) == 0 || geteuid() == 0;
 }

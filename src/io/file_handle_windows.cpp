@@ -159,6 +159,18 @@ bool file_handle::resize(std::uint64_t size) {
   return true;
 }
 
+void hold_for_reading(native_handle file) {
+  OVERLAPPED whole{};
+  if (GetFileType(file) == FILE_TYPE_DISK) {
+    LockFileEx(file, 0, 0, MAXDWORD, MAXDWORD, &whole);
+  }
+}
+
+void let_go_after_reading(native_handle file) {
+  OVERLAPPED whole{};
+  UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+}
+
 bool file_handle::lock() {
   OVERLAPPED whole{};
   if (LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD,

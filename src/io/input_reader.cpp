@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "io/file_handle.h"
 #include "io/stream_io.h"
 
 namespace upgrade_info {
@@ -28,11 +29,19 @@ std::optional<input_reader> input_reader::open(const char* name,
   if (stream == nullptr) {
     return std::nullopt;
   }
+  // Standard input's file may be the caller's for longer than this run.
+  if (stream != stdin) {
+    hold_for_reading(handle_of(stream));
+  }
   return std::optional<input_reader>(std::in_place, stream, piece, true);
 }
 
 void input_reader::close() {
   if (owns_) {
+    // Let go first, in case the file is not let go of with its closing.
+    if (stream_ != stdin) {
+      let_go_after_reading(handle_of(stream_));
+    }
     stream_release(stream_);
     owns_ = false;
   }
