@@ -580,6 +580,11 @@ TEST_F(output_replacement, exfat_takes_cut_names_and_holds_nothing_private) {
   dir.write("in.txt", "text");
   expect_success(run({"in.txt", "exfat/" + name}));
   EXPECT_EQ(dir.read("exfat/" + name), wrapped("text"));
+  // It keeps no extended attributes either: a file there is replaced all
+  // the same.
+  dir.write("in.txt", "again");
+  expect_success(run({"in.txt", "exfat/" + name}));
+  EXPECT_EQ(dir.read("exfat/" + name), wrapped("again"));
   EXPECT_EQ(scratch_directory::listing_of(dir / "exfat"),
             std::vector<std::string>{name});
 
@@ -1014,15 +1019,19 @@ TEST_F(output_replacement, directory_refusing_new_files_is_written_in_place) {
   hand_to_nobody(dir / "locked/tool", 04755);
   expect_success(run({"in.txt", "locked/tool"}, unprivileged));
   EXPECT_EQ(status_of(dir / "locked/tool").st_mode & 07777, 04755u);
-  dir.write("locked/group-tool", "previous contents");
-  ASSERT_EQ(chown((dir / "locked/group-tool").c_str(), NOBODY, 0), 0);
-  ASSERT_EQ(chmod((dir / "locked/group-tool").c_str(), 02755), 0);
+  for (const auto& [name, mode] :
+       {std::pair{"locked/group-tool", 02755}, {"locked/group-file", 02664}}) {
+    dir.write(name, "previous contents");
+    ASSERT_EQ(chown((dir / name).c_str(), NOBODY, 0), 0);
+    ASSERT_EQ(chmod((dir / name).c_str(), static_cast<mode_t>(mode)), 0);
+  }
   dir.write("locked/capable", "previous contents");
   hand_to_nobody(dir / "locked/capable", 0755);
   ASSERT_EQ(setxattr((dir / "locked/capable").c_str(), "security.capability",
                      CAPABILITY, sizeof CAPABILITY, 0),
             0);
-  for (const std::string name : {"locked/group-tool", "locked/capable"}) {
+  for (const std::string name :
+       {"locked/group-tool", "locked/group-file", "locked/capable"}) {
     const struct stat before = status_of(dir / name);
     expect_failure(run({"in.txt", name}, unprivileged),
                    "Failed writing '" + name + "'.\n");
@@ -1046,9 +1055,24 @@ TEST_F(output_replacement, directory_refusing_new_files_is_written_in_place) {
   EXPECT_EQ(waiting.wait().signal, SIGTERM);
   close(held);
   EXPECT_EQ(dir.read("locked/out.txt"), wrapped("text"));
+
+  // A process's record lock (lockf) is no run's: its holder, here on the
+  // input and the output, may be the caller, waiting for the run.
+  const int input = open((dir / "in.txt").c_str(), O_RDWR | O_CLOEXEC);
+  const int output = open((dir / "locked/out.txt").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(lockf(input, F_LOCK, 0), 0);
+  ASSERT_EQ(lockf(output, F_LOCK, 0), 0);
+  const program limited{{"timeout", "20"}, suite.tool.executable};
+  run_options at_dir = unprivileged;
+  at_dir.directory = dir.path();
+  expect_success(
+      tool_process(limited, {"in.txt", "locked/out.txt"}, at_dir).wait());
+  close(input);
+  close(output);
+  EXPECT_EQ(dir.read("locked/out.txt"), wrapped("waiting"));
   EXPECT_EQ(scratch_directory::listing_of(dir / "locked"),
-            (std::vector<std::string>{"capable", "group-tool", "out.txt",
-                                      "read-only.txt", "tool"}));
+            (std::vector<std::string>{"capable", "group-file", "group-tool",
+                                      "out.txt", "read-only.txt", "tool"}));
 }
 
 }  // namespace

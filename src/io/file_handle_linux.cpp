@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -18,13 +19,35 @@ bool same_file(native_handle a, native_handle b) {
          one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
+bool take_run_lock(int file, short type, bool waiting) {
+  for (useconds_t pause = 100;;
+       pause = std::min<useconds_t>(pause * 2, 10000)) {
+    struct flock whole {};
+    whole.l_type = type;
+    whole.l_whence = SEEK_SET;
+    if (fcntl(file, F_OFD_SETLK, &whole) == 0) {
+      return true;
+    }
+    if ((errno != EAGAIN && errno != EACCES) ||
+        fcntl(file, F_OFD_GETLK, &whole) != 0) {
+      return false;
+    }
+    // The one in the way is the kind only record locks have: a process's.
+    if (whole.l_type != F_UNLCK && whole.l_pid != -1) {
+      return true;
+    }
+    if (!waiting) {
+      errno = EAGAIN;
+      return false;
+    }
+    usleep(pause);
+  }
+}
+
 void hold_for_reading(native_handle file) {
   struct stat status {};
-  struct flock whole {};
-  whole.l_type = F_RDLCK;
-  whole.l_whence = SEEK_SET;
   if (fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
-    fcntl(file, F_OFD_SETLKW, &whole);
+    take_run_lock(file, F_RDLCK, true);
   }
 }
 
@@ -93,11 +116,6 @@ bool file_handle::resize(std::uint64_t size) {
   return ftruncate(handle_, static_cast<off_t>(size)) == 0;
 }
 
-bool file_handle::lock() {
-  struct flock whole {};
-  whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  return fcntl(handle_, F_OFD_SETLKW, &whole) == 0;
-}
+bool file_handle::lock() { return take_run_lock(handle_, F_WRLCK, true); }
 
 }  // namespace upgrade_info

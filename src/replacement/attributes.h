@@ -39,6 +39,7 @@ class cleared_by_writing {
  private:
   bool noted_ = true;
   unsigned mode_ = 0;
+  bool cleared_ = false;  // the write clears bits of mode_
   std::vector<char> capability_;
 };
 

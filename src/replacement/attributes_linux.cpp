@@ -48,10 +48,17 @@ std::optional<std::vector<char>> read_whole(Call call) {
   }
 }
 
+// A file system that keeps no extended attributes (FAT, exFAT) gives a
+// file none: ENODATA for any one, an empty list.
 std::optional<std::vector<char>> attribute(int file, const char* name) {
-  return read_whole([&](char* bytes, std::size_t size) {
-    return fgetxattr(file, name, bytes, size);
-  });
+  std::optional<std::vector<char>> value =
+      read_whole([&](char* bytes, std::size_t size) {
+        return fgetxattr(file, name, bytes, size);
+      });
+  if (!value && errno == ENOTSUP) {
+    errno = ENODATA;
+  }
+  return value;
 }
 
 std::optional<std::vector<std::string>> attribute_names(int file) {
@@ -60,7 +67,8 @@ std::optional<std::vector<std::string>> attribute_names(int file) {
         return flistxattr(file, bytes, size);
       });
   if (!list) {
-    return std::nullopt;
+    return errno == ENOTSUP ? std::optional(std::vector<std::string>())
+                            : std::nullopt;
   }
   std::vector<std::string> names;
   for (std::size_t at = 0; at < list->size();) {
@@ -113,18 +121,21 @@ bool in_group(gid_t group) {
                                   group) != groups.begin() + count);
 }
 
-// Whether a write clears bits of `mode`: the set-user bit, and the
-// set-group bit of a file its group may run.
-bool write_clears(mode_t mode) {
-  return (mode & S_ISUID) != 0 ||
-         (mode & (S_ISGID | S_IXGRP)) == (S_ISGID | S_IXGRP);
+// Whether this process's write clears bits of the file: the set-user bit,
+// and the set-group bit of a file its group may run or of a group the
+// process is not in; neither with CAP_FSETID.
+bool write_clears(const struct stat& status) {
+  const bool set_group =
+      (status.st_mode & S_ISGID) != 0 &&
+      ((status.st_mode & S_IXGRP) != 0 || !in_group(status.st_gid));
+  return ((status.st_mode & S_ISUID) != 0 || set_group) && !capable(CAP_FSETID);
 }
 
 // Whether the process may give a file back what a write clears: its bits
 // as the file's owner, the set-group bit only in the file's group; file
 // capabilities only with CAP_SETFCAP.
 bool may_give_back(const struct stat& status, bool has_capability) {
-  const bool bits = !write_clears(status.st_mode) ||
+  const bool bits = !write_clears(status) ||
                     ((status.st_uid == geteuid() || capable(CAP_FOWNER)) &&
                      ((status.st_mode & S_ISGID) == 0 ||
                       in_group(status.st_gid) || capable(CAP_FSETID)));
@@ -155,11 +166,12 @@ cleared_by_writing::cleared_by_writing(const file_handle& file) {
            (capability || errno == ENODATA) &&
            may_give_back(status, capability.has_value());
   mode_ = status.st_mode & 07777;
+  cleared_ = noted_ && write_clears(status);
   capability_ = capability.value_or(std::vector<char>());
 }
 
 bool cleared_by_writing::give_back(const file_handle& file) const {
-  return (!write_clears(mode_) || fchmod(file.get(), mode_) == 0) &&
+  return (!cleared_ || fchmod(file.get(), mode_) == 0) &&
          (capability_.empty() ||
           fsetxattr(file.get(), CAPABILITY, capability_.data(),
                     capability_.size(), 0) == 0);

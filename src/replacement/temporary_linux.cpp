@@ -129,12 +129,9 @@ renamed rename_over(destination& target, const file_handle& file,
 }
 
 // Holds `file` as runs that change a name or write in place do; false
-// with EAGAIN or EACCES where another holds it.
+// with EAGAIN where another holds it.
 bool try_hold(const file_handle& file) {
-  struct flock whole {};
-  whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  return fcntl(file.get(), F_OFD_SETLK, &whole) == 0;
+  return take_run_lock(file.get(), F_WRLCK, false);
 }
 
 enum class turn { taken, raced, failed };
@@ -151,7 +148,7 @@ turn take_turn(const destination& target, const file_handle& temporary,
     if (try_hold(temporary) && (!checked || try_hold(target.file))) {
       return turn::taken;
     }
-    if ((errno != EAGAIN && errno != EACCES) || held.pending()) {
+    if (errno != EAGAIN || held.pending()) {
       return turn::failed;
     }
     struct stat named {};
