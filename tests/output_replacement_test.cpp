@@ -1062,7 +1062,8 @@ TEST_F(output_replacement, directory_refusing_new_files_is_written_in_place) {
   const int output = open((dir / "locked/out.txt").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(lockf(input, F_LOCK, 0), 0);
   ASSERT_EQ(lockf(output, F_LOCK, 0), 0);
-  const program limited{{"timeout", "20"}, suite.tool.executable};
+  program limited = suite.tool;
+  limited.launcher.insert(limited.launcher.begin(), {"timeout", "20"});
   run_options at_dir = unprivileged;
   at_dir.directory = dir.path();
   expect_success(
