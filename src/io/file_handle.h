@@ -96,10 +96,10 @@ void errno_from_last_error();
 #endif
 
 #ifndef _WIN32
-// Takes a lock of `type` (F_RDLCK, F_WRLCK) on the whole file open as
-// `file`, of the kind runs of the tools hold (an open file description
-// lock); where one of them holds a conflicting one, waits for it while
-// `waiting`, else fails with EAGAIN. A process's record lock (lockf,
+// Takes a lock of `type` (F_RDLCK, F_WRLCK; F_UNLCK lets go) on the whole
+// file open as `file`, of the kind runs of the tools hold (an open file
+// description lock); where one of them holds a conflicting one, waits for
+// it while `waiting`, else fails with EAGAIN. A process's record lock (lockf,
 // fcntl's F_SETLK) is no run's: its holder may be the caller, waiting for
 // this run, so it is never waited for, and the run goes on without a lock.
 bool take_run_lock(int file, short type, bool waiting);

@@ -52,10 +52,7 @@ void hold_for_reading(native_handle file) {
 }
 
 void let_go_after_reading(native_handle file) {
-  struct flock whole {};
-  whole.l_type = F_UNLCK;
-  whole.l_whence = SEEK_SET;
-  fcntl(file, F_OFD_SETLK, &whole);
+  take_run_lock(file, F_UNLCK, false);
 }
 
 bool unnamed_files_can_be_named() {

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <utility>
 
 #include "io/spill.h"
 #include "io/termination.h"
@@ -70,8 +69,6 @@ saved_copy::saved_copy() {
   file_ = create_private("upgrade-info-saved-", path_);
 }
 
-saved_copy::~saved_copy() { discard(); }
-
 bool saved_copy::whole() { return true; }
 
 bool saved_copy::discard() {
@@ -80,13 +77,6 @@ bool saved_copy::discard() {
   }
   path_.clear();
   return true;
-}
-
-std::optional<std::string> saved_copy::keep() {
-  if (path_.empty()) {
-    return std::nullopt;
-  }
-  return std::exchange(path_, std::string());
 }
 
 }  // namespace upgrade_info

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <initializer_list>
-#include <utility>
 
 #include "io/spill.h"
 #include "io/temporary_name.h"
@@ -71,8 +70,6 @@ saved_copy::saved_copy() {
   path_ = file_ ? wtf8_from(path) : std::string();
 }
 
-saved_copy::~saved_copy() { discard(); }
-
 bool saved_copy::whole() { return mark_to_go(file_, false); }
 
 bool saved_copy::discard() {
@@ -82,13 +79,6 @@ bool saved_copy::discard() {
   }
   path_.clear();
   return true;
-}
-
-std::optional<std::string> saved_copy::keep() {
-  if (path_.empty()) {
-    return std::nullopt;
-  }
-  return std::exchange(path_, std::string());
 }
 
 }  // namespace upgrade_info

@@ -38,8 +38,7 @@ class cleared_by_writing {
 
  private:
   bool noted_ = true;
-  unsigned mode_ = 0;
-  bool cleared_ = false;  // the write clears bits of mode_
+  unsigned mode_ = 0;  // to give back, where the write clears bits of it
   std::vector<char> capability_;
 };
 

@@ -131,14 +131,14 @@ bool write_clears(const struct stat& status) {
   return ((status.st_mode & S_ISUID) != 0 || set_group) && !capable(CAP_FSETID);
 }
 
-// Whether the process may give a file back what a write clears: its bits
-// as the file's owner, the set-group bit only in the file's group; file
-// capabilities only with CAP_SETFCAP.
-bool may_give_back(const struct stat& status, bool has_capability) {
-  const bool bits = !write_clears(status) ||
-                    ((status.st_uid == geteuid() || capable(CAP_FOWNER)) &&
-                     ((status.st_mode & S_ISGID) == 0 ||
-                      in_group(status.st_gid) || capable(CAP_FSETID)));
+// Whether the process may give a file back what a write clears: bits it
+// `clears`, as the file's owner, the set-group bit only in the file's
+// group; file capabilities only with CAP_SETFCAP.
+bool may_give_back(const struct stat& status, bool clears,
+                   bool has_capability) {
+  const bool bits =
+      !clears || ((status.st_uid == geteuid() || capable(CAP_FOWNER)) &&
+                  ((status.st_mode & S_ISGID) == 0 || in_group(status.st_gid)));
   return bits && (!has_capability || capable(CAP_SETFCAP));
 }
 
@@ -162,16 +162,16 @@ cleared_by_writing::cleared_by_writing(const file_handle& file) {
   struct stat status {};
   const std::optional<std::vector<char>> capability =
       attribute(file.get(), CAPABILITY);
-  noted_ = fstat(file.get(), &status) == 0 &&
-           (capability || errno == ENODATA) &&
-           may_give_back(status, capability.has_value());
-  mode_ = status.st_mode & 07777;
-  cleared_ = noted_ && write_clears(status);
+  const bool known =
+      (capability || errno == ENODATA) && fstat(file.get(), &status) == 0;
+  const bool clears = known && write_clears(status);
+  noted_ = known && may_give_back(status, clears, capability.has_value());
+  mode_ = clears ? status.st_mode & 07777 : 0;
   capability_ = capability.value_or(std::vector<char>());
 }
 
 bool cleared_by_writing::give_back(const file_handle& file) const {
-  return (!cleared_ || fchmod(file.get(), mode_) == 0) &&
+  return (mode_ == 0 || fchmod(file.get(), mode_) == 0) &&
          (capability_.empty() ||
           fsetxattr(file.get(), CAPABILITY, capability_.data(),
                     capability_.size(), 0) == 0);

@@ -128,12 +128,6 @@ renamed rename_over(destination& target, const file_handle& file,
   return renamed::raced;
 }
 
-// Holds `file` as runs that change a name or write in place do; false
-// with EAGAIN where another holds it.
-bool try_hold(const file_handle& file) {
-  return take_run_lock(file.get(), F_WRLCK, false);
-}
-
 enum class turn { taken, raced, failed };
 
 // This run's turn at the destination's name. Runs on one output hold the
@@ -145,7 +139,8 @@ enum class turn { taken, raced, failed };
 turn take_turn(const destination& target, const file_handle& temporary,
                const struct stat* checked, const termination_held& held) {
   for (;;) {
-    if (try_hold(temporary) && (!checked || try_hold(target.file))) {
+    if (take_run_lock(temporary.get(), F_WRLCK, false) &&
+        (!checked || take_run_lock(target.file.get(), F_WRLCK, false))) {
       return turn::taken;
     }
     if (errno != EAGAIN || held.pending()) {

@@ -2,9 +2,9 @@
 // destination, marked to go when its handle closes from the call after its
 // making to the one before its rename, so that no way the process ends in
 // between (Ctrl-C, a console closed, a logoff, a kill) leaves it behind,
-// and renamed over the destination through its own handle, which keeps the name
-// as the file system spells it. A rename happens whole or not at all: no
-// failure leaves the destination without its old contents.
+// and renamed over the destination through its own handle, which keeps
+// the name as the file system spells it. A rename happens whole or not at
+// all: no failure leaves the destination without its old contents.
 
 #include <windows.h>
 
